@@ -1,0 +1,58 @@
+#include "integrator/consistency_guard.h"
+
+namespace tolvanex {
+
+bool guarded_amounts_valid(const SpeciesState& s) {
+  // Written as !(x >= 0) so that NaN fails as well.
+  for (double x : {s.C, s.D, s.E, s.F, s.G, s.I, s.J, s.K, s.L, s.M, s.N, s.O1, s.O2, s.O3, s.P,
+                   s.Q}) {
+    if (!(x >= 0)) return false;
+  }
+  return true;
+}
+
+IterationVerdict check_consistency(const SpeciesState& s, double time, RunParameters& p,
+                                   ReportLevels& levels, const OutputStreams& out) {
+  static const char* const kSeparator =
+      "\n*************************************************************** \n";
+  if (!guarded_amounts_valid(s)) {
+    std::fprintf(out.trace,
+                 " \n  \n  \n  Error: computations yield negative concentrations of intermediates "
+                 "or free amounts of substrate larger than the inicial ones\n ");
+    std::fprintf(out.trace, "elapsed time is %12.9e  \n ", time);
+    p.wanted_time = 0;
+    return IterationVerdict::Error;
+  }
+  if (s.P > 1.01 * levels.P_report_level) {
+    levels.A_report_level = s.A - p.A_report_step;
+    levels.last_report_time = time;
+    std::fputs(kSeparator, out.console);
+    std::fprintf(out.console,
+                 "\n Product changed significantly. printed new data at time  %5.4e     \n  ", time);
+    if (p.P_report_step < s.P) {
+      levels.P_report_level = s.P + p.P_report_step;
+    } else {
+      levels.P_report_level = 2 * s.P;
+    }
+    return IterationVerdict::Report;
+  }
+  if (s.A < 0.99 * levels.A_report_level) {
+    std::fprintf(out.console,
+                 "\n*************************************************************** \nA has "
+                 "changed significantly. printed new data at time  %5.4e      \n  ",
+                 time);
+    levels.P_report_level = s.P + p.P_report_step;
+    levels.A_report_level = s.A - p.A_report_step;
+    levels.last_report_time = time;
+    if (3 * p.A_report_step > levels.A_report_level) levels.A_report_level = 0.001 * s.A;
+    return IterationVerdict::Report;
+  }
+  if (time > 2 && time > 1.05 * levels.last_report_time) {
+    levels.last_report_time = time;
+    std::fputs(kSeparator, out.console);
+    return IterationVerdict::Report;
+  }
+  return IterationVerdict::Continue;
+}
+
+}  // namespace tolvanex

@@ -1,0 +1,213 @@
+// The reaction network: mass-action net fluxes, species balances, pruning of
+// negligible fluxes, and the explicit (forward Euler) advance of the state.
+//
+// Step m (odd) has constants km, k(m+1) and net flux flux m = forward - reverse:
+//   flux1   A + thiol -> C            k1 thiol A        - k2 C
+//   flux3   C -> K                    k3 C              - k4 K
+//   flux5   K + thiolate -> N         k5 ftl K          - k6 N
+//   flux7   N + H+ -> O2 + P          k7 [H+] N         - k8 O2 P
+//   flux9   K + thiol -> L            k9 fth K          - k10 L
+//   flux11  L -> M                    k11 L             - k12 M
+//   flux13  M -> O1 + P               k13 M             - k14 O1 P
+//   flux15  A + thiol -> G            k15 thiol A       - k16 G
+//   flux17  G + thiol -> I            k17 fth G         - k18 I
+//   flux19  I -> J                    k19 I             - k20 J
+//   flux21  ES -> A + organic         k21 ES            - k22 A organic
+//   flux23  D -> A + thiolate         k24 D             - k23 thiolate A
+//   flux25  F -> G + thiolate         k26 F             - k25 ftl G
+//   flux27  D -> E                    k27 D             - k28 E
+//   flux29  E + thiol -> F            k29 fth E         - k30 F
+//   flux31  F + H+ -> O3 + P          k31 [H+] F        - k32 O3 P
+//   flux33  Q -> D                    k33 Q             - k34 D
+//   flux35  Q + thiol -> N            k35 fth Q         - k36 N
+//   flux37  O3 + P -> J               k38 O3 P          - k37 J
+//   flux39  MerB + PHMB -> ES         7.2339e9 MerB PHMB - 9.8e3 ES
+// (fth, ftl: thiol and thiolate factors of the acceptor speciation. In steps
+// 23, 25 and 37 the odd constant belongs to the reverse direction.)
+//
+// Every product is evaluated left to right as written, every sum likewise,
+// so that results are the same bits wherever the program is built.
+#pragma once
+
+#include <array>
+
+#include "model/speciation.h"
+#include "model/species_state.h"
+#include "setup/rate_table.h"
+
+namespace tolvanex {
+
+inline constexpr double kOrganomercurialBindingRate = 7.2339e9;  // L/(mol s)
+inline constexpr double kOrganomercurialReleaseRate = 9.8e3;     // 1/s
+inline constexpr double kPruningThreshold = 1e-12;               // relative to the largest net flux
+
+struct NetFluxes {
+  double flux1 = 0, flux3 = 0, flux5 = 0, flux7 = 0, flux9 = 0, flux11 = 0, flux13 = 0,
+         flux15 = 0, flux17 = 0, flux19 = 0, flux21 = 0, flux23 = 0, flux25 = 0, flux27 = 0,
+         flux29 = 0, flux31 = 0, flux33 = 0, flux35 = 0, flux37 = 0, flux39 = 0;
+};
+
+// Time integrals of flux1 .. flux37 since time 0 (mol/L); flux39 has none.
+struct FluxTotals {
+  double total_flux1 = 0, total_flux3 = 0, total_flux5 = 0, total_flux7 = 0, total_flux9 = 0,
+         total_flux11 = 0, total_flux13 = 0, total_flux15 = 0, total_flux17 = 0,
+         total_flux19 = 0, total_flux21 = 0, total_flux23 = 0, total_flux25 = 0,
+         total_flux27 = 0, total_flux29 = 0, total_flux31 = 0, total_flux33 = 0,
+         total_flux35 = 0, total_flux37 = 0;
+};
+
+// The 20 net fluxes in step order, and the 19 that have a running total.
+inline constexpr std::array<double NetFluxes::*, 20> kNetFluxesInOrder = {
+    &NetFluxes::flux1,  &NetFluxes::flux3,  &NetFluxes::flux5,  &NetFluxes::flux7,
+    &NetFluxes::flux9,  &NetFluxes::flux11, &NetFluxes::flux13, &NetFluxes::flux15,
+    &NetFluxes::flux17, &NetFluxes::flux19, &NetFluxes::flux21, &NetFluxes::flux23,
+    &NetFluxes::flux25, &NetFluxes::flux27, &NetFluxes::flux29, &NetFluxes::flux31,
+    &NetFluxes::flux33, &NetFluxes::flux35, &NetFluxes::flux37, &NetFluxes::flux39};
+inline constexpr std::array<double FluxTotals::*, 19> kFluxTotalsInOrder = {
+    &FluxTotals::total_flux1,  &FluxTotals::total_flux3,  &FluxTotals::total_flux5,
+    &FluxTotals::total_flux7,  &FluxTotals::total_flux9,  &FluxTotals::total_flux11,
+    &FluxTotals::total_flux13, &FluxTotals::total_flux15, &FluxTotals::total_flux17,
+    &FluxTotals::total_flux19, &FluxTotals::total_flux21, &FluxTotals::total_flux23,
+    &FluxTotals::total_flux25, &FluxTotals::total_flux27, &FluxTotals::total_flux29,
+    &FluxTotals::total_flux31, &FluxTotals::total_flux33, &FluxTotals::total_flux35,
+    &FluxTotals::total_flux37};
+
+struct SpeciesRates {
+  double dA = 0, dthiol = 0, dthiolate = 0, dS = 0;
+  double dC = 0, dD = 0, dE = 0, dF = 0, dG = 0, dI = 0, dJ = 0, dK = 0, dL = 0, dM = 0, dN = 0;
+  double dO1 = 0, dO2 = 0, dO3 = 0, dP = 0, dQ = 0;
+  double dMerB = 0, dES = 0, dPHMB = 0, dorganic = 0;
+};
+
+// What the rate laws need besides the state, fixed for a run.
+struct NetworkConstants {
+  RateTable rates;
+  double hydrogen_ion = 0;  // [H+] = 10^-pH mol/L
+  double k7_H = 0;          // k7 [H+], the first factor of the forward term of step 7
+  double k31_H = 0;         // k31 [H+], likewise for step 31
+  SpeciationConstants speciation;
+  bool monothiol_balance = false;  // type 3: steps 5, 9, 17, 25, 29, 35 move free acceptor
+};
+
+NetworkConstants network_constants(const RateTable& rates, const RunParameters& parameters);
+
+inline NetFluxes evaluate_fluxes(const SpeciesState& s, const AcceptorSpeciation& a,
+                                 const NetworkConstants& c) {
+  const auto& k = c.rates.k;
+  NetFluxes n;
+  n.flux1 = k[1] * a.thiol * s.A - k[2] * s.C;
+  n.flux3 = k[3] * s.C - k[4] * s.K;
+  n.flux5 = k[5] * a.thiolate_factor * s.K - k[6] * s.N;
+  n.flux7 = c.k7_H * s.N - k[8] * s.O2 * s.P;
+  n.flux9 = k[9] * a.thiol_factor * s.K - k[10] * s.L;
+  n.flux11 = k[11] * s.L - k[12] * s.M;
+  n.flux13 = k[13] * s.M - k[14] * s.O1 * s.P;
+  n.flux15 = k[15] * a.thiol * s.A - k[16] * s.G;
+  n.flux17 = k[17] * a.thiol_factor * s.G - k[18] * s.I;
+  n.flux19 = k[19] * s.I - k[20] * s.J;
+  n.flux21 = k[21] * s.ES - k[22] * s.A * s.organic;
+  n.flux23 = k[24] * s.D - k[23] * a.thiolate * s.A;
+  n.flux25 = k[26] * s.F - k[25] * a.thiolate_factor * s.G;
+  n.flux27 = k[27] * s.D - k[28] * s.E;
+  n.flux29 = k[29] * a.thiol_factor * s.E - k[30] * s.F;
+  n.flux31 = c.k31_H * s.F - k[32] * s.O3 * s.P;
+  n.flux33 = k[33] * s.Q - k[34] * s.D;
+  n.flux35 = k[35] * a.thiol_factor * s.Q - k[36] * s.N;
+  n.flux37 = k[38] * s.O3 * s.P - k[37] * s.J;
+  n.flux39 = kOrganomercurialBindingRate * s.MerB * s.PHMB - kOrganomercurialReleaseRate * s.ES;
+  return n;
+}
+
+// Sets to 0 every net flux below 1e-12 times the largest one (signed
+// comparisons; a flux equal to the bound stays). A negative net flux is
+// therefore always dropped, and none is left negative.
+inline void prune_negligible_fluxes(NetFluxes& n) {
+  double max_net_flux = n.flux1;
+  for (auto member : kNetFluxesInOrder) {
+    if (n.*member > max_net_flux) max_net_flux = n.*member;
+  }
+  const double threshold = max_net_flux * kPruningThreshold;
+  for (auto member : kNetFluxesInOrder) {
+    if (n.*member < threshold) n.*member = 0;
+  }
+}
+
+inline SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balance) {
+  SpeciesRates r;
+  r.dA = n.flux21 + n.flux23 - n.flux1 - n.flux15;
+  if (monothiol_balance) {
+    // A second free acceptor molecule is taken up by steps 5, 9, 17, 29, 35
+    // and given back by step 25.
+    r.dthiol = -(n.flux1 + n.flux15 + n.flux9 + n.flux17 + n.flux29 + n.flux35);
+    r.dthiolate = n.flux23 + n.flux25 - n.flux5;
+  } else {
+    r.dthiol = -(n.flux1 + n.flux15);
+    r.dthiolate = n.flux23;
+  }
+  r.dS = r.dthiol + r.dthiolate;
+  r.dC = n.flux1 - n.flux3;
+  r.dD = n.flux33 - n.flux23 - n.flux27;
+  r.dE = n.flux27 - n.flux29;
+  r.dF = n.flux29 - n.flux31 - n.flux25;
+  r.dG = n.flux15 + n.flux25 - n.flux17;
+  r.dI = n.flux17 - n.flux19;
+  r.dJ = n.flux19 + n.flux37;
+  r.dK = n.flux3 - n.flux5 - n.flux9;
+  r.dL = n.flux9 - n.flux11;
+  r.dM = n.flux11 - n.flux13;
+  r.dN = n.flux5 - n.flux7 + n.flux35;
+  r.dO1 = n.flux13;
+  r.dO2 = n.flux7;
+  r.dO3 = n.flux31 - n.flux37;
+  r.dP = n.flux7 + n.flux13 + r.dO3;
+  r.dQ = -(n.flux33 + n.flux35);
+  r.dMerB = -n.flux39;
+  r.dES = n.flux39 - n.flux21;
+  r.dPHMB = -n.flux39;
+  r.dorganic = n.flux21;
+  return r;
+}
+
+// One explicit step of length dt with the derivatives of the state before
+// the step; advances time, state and the running flux totals. In
+// organomercurial mode the released enzyme (O1, O2, O3) goes back to MerB,
+// so that it can bind further organomercurial and is counted once.
+inline void advance_state(SpeciesState& s, const SpeciesRates& r, const NetFluxes& n,
+                          FluxTotals& totals, double& time, double dt, bool organomercurial) {
+  time = time + dt;
+  s.ES = s.ES + dt * r.dES;
+  s.MerB = s.MerB + dt * r.dMerB;
+  s.PHMB = s.PHMB + dt * r.dPHMB;
+  s.organic = s.organic + dt * r.dorganic;
+  s.A = s.A + dt * r.dA;
+  s.S = (s.S + dt * r.dthiol) + dt * r.dthiolate;
+  s.C = s.C + dt * r.dC;
+  s.D = s.D + dt * r.dD;
+  s.E = s.E + dt * r.dE;
+  s.F = s.F + dt * r.dF;
+  s.G = s.G + dt * r.dG;
+  s.I = s.I + dt * r.dI;
+  s.J = s.J + dt * r.dJ;
+  s.K = s.K + dt * r.dK;
+  s.L = s.L + dt * r.dL;
+  s.M = s.M + dt * r.dM;
+  s.N = s.N + dt * r.dN;
+  s.O1 = s.O1 + dt * r.dO1;
+  s.O2 = s.O2 + dt * r.dO2;
+  s.O3 = s.O3 + dt * r.dO3;
+  s.P = s.P + dt * r.dP;
+  s.Q = s.Q + dt * r.dQ;
+  s.apoMerB = s.O1 + s.O2 + s.O3;
+  if (organomercurial) {
+    s.MerB = s.MerB + s.apoMerB;
+    s.O1 = 0;
+    s.O2 = 0;
+    s.O3 = 0;
+    s.apoMerB = 0;
+  }
+  for (int i = 0; i < 19; ++i) {
+    totals.*kFluxTotalsInOrder[i] = totals.*kFluxTotalsInOrder[i] + dt * n.*kNetFluxesInOrder[i];
+  }
+}
+
+}  // namespace tolvanex

@@ -1,0 +1,22 @@
+// The program itself: from the command line to the closed output files.
+//
+// 1. A wrong argument count prints the usage text (exit 0, no file touched).
+// 2. The trace file, then flux_analysis.txt, are opened for appending.
+// 3. The arguments become the run parameters and the starting state.
+// 4. Headers, rate constants and time-0 rows are written.
+// 5. Blocks run while the wanted time is above 0.
+// 6. Both files are closed, trace file first.
+#pragma once
+
+#include "integrator/integrator_iteration.h"
+
+namespace tolvanex {
+
+// The usage text for a wrong number of user arguments (no line end at its end).
+void print_usage(int user_argument_count, std::FILE* console);
+
+// The whole program; returns its exit status. Standard output is the console.
+template <FluxPruning pruning>
+int run_program(int argc, const char* const* argv);
+
+}  // namespace tolvanex

@@ -1,0 +1,36 @@
+// The three streams a run writes to. The console is standard output in the
+// programs; tests hand in files of their own.
+//
+// Both files are opened for appending and are only ever appended to. A file
+// that cannot be opened or written ends the run with a message on standard
+// error and exit status 1: a run that writes nowhere for hours and then
+// reports success would be worse than no run.
+#pragma once
+
+#include <cstdio>
+
+namespace tolvanex {
+
+inline constexpr const char* kFluxFileName = "flux_analysis.txt";
+
+struct OutputStreams {
+  std::FILE* console = nullptr;
+  std::FILE* trace = nullptr;  // concentration table, named on the command line
+  std::FILE* flux = nullptr;   // cumulative net fluxes, flux_analysis.txt
+  const char* trace_path = "";
+  const char* flux_path = kFluxFileName;
+};
+
+// Opens the trace file, then the flux file, for appending. On failure prints
+// "tolvanex: cannot open PATH: REASON" and returns false; a flux file that
+// fails leaves the trace file closed again.
+bool open_output_files(const char* trace_path, OutputStreams& out);
+
+// Pushes what has been written to both files out to the system. On failure
+// prints "tolvanex: cannot write PATH" and returns false.
+bool flush_output_files(const OutputStreams& out);
+
+// Closes the trace file, then the flux file, with the same check.
+bool close_output_files(OutputStreams& out);
+
+}  // namespace tolvanex

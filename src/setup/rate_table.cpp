@@ -1,0 +1,24 @@
+#include "setup/rate_table.h"
+
+#include <cmath>
+
+namespace tolvanex {
+
+double eyring_rate_constant(double barrier_kcal_per_mol) {
+  const double x = ((barrier_kcal_per_mol * 4184) / 8.314) / 298;
+  return std::exp(-x) * kEyringPrefactor;
+}
+
+RateTable compute_rate_constants(const RunParameters& parameters) {
+  RateTable table;
+  for (int i = 1; i <= kStepCount; ++i) table.k[i] = eyring_rate_constant(parameters.DeltaG[i]);
+  if (is_monothiol(parameters.MoleculeType)) {
+    for (int i : kMonothiolScaledSteps) table.k[i] = table.k[i] * kMonothiolFactor;
+  }
+  for (int i = 1; i <= kStepCount; ++i) {
+    if (parameters.DeltaG[i] > kBarrierCutoff) table.k[i] = 0;
+  }
+  return table;
+}
+
+}  // namespace tolvanex
