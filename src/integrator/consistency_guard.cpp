@@ -20,7 +20,7 @@ IterationVerdict check_consistency(const SpeciesState& s, double time, RunParame
                  " \n  \n  \n  Error: computations yield negative concentrations of intermediates "
                  "or free amounts of substrate larger than the inicial ones\n ");
     std::fprintf(out.trace, "elapsed time is %12.9e  \n ", time);
-    p.wanted_time = 0;
+    stop_run(p);
     return IterationVerdict::Error;
   }
   if (s.P > 1.01 * levels.P_report_level) {

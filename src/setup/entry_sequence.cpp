@@ -5,6 +5,7 @@
 #include "model/species_state.h"
 #include "report/output_files.h"
 #include "run/block_loop.h"
+#include "run/interruption.h"
 #include "setup/output_streams.h"
 #include "setup/rate_table.h"
 #include "setup/run_parameters.h"
@@ -59,9 +60,18 @@ int run_program(int argc, const char* const* argv) {
   write_header_end(p, run.state.A, run.state.S, out);
 
   const NetworkConstants network = network_constants(rates, p);
-  const bool written = run_block_loop<pruning>(p, network, run, out);
-  const bool closed = close_output_files(out);
-  return written && closed ? 0 : 1;
+  install_interruption_handlers();
+  if (!run_block_loop<pruning>(p, network, run, out)) {
+    abandon_output_files(out);
+    return 1;
+  }
+  if (!close_output_files(out)) return 1;
+  if (const int signal_number = interruption_signal(); signal_number != 0) {
+    std::fflush(out.console);
+    std::fprintf(stderr, "tolvanex: interrupted; stopped after the current block\n");
+    return 128 + signal_number;
+  }
+  return 0;
 }
 
 template int run_program<FluxPruning::On>(int, const char* const*);

@@ -57,4 +57,11 @@ bool close_output_files(OutputStreams& out) {
   return ok;
 }
 
+void abandon_output_files(OutputStreams& out) {
+  if (out.trace) std::fclose(out.trace);
+  if (out.flux) std::fclose(out.flux);
+  out.trace = nullptr;
+  out.flux = nullptr;
+}
+
 }  // namespace tolvanex

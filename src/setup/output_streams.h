@@ -33,4 +33,7 @@ bool flush_output_files(const OutputStreams& out);
 // Closes the trace file, then the flux file, with the same check.
 bool close_output_files(OutputStreams& out);
 
+// Closes both files after a failure that has already been reported.
+void abandon_output_files(OutputStreams& out);
+
 }  // namespace tolvanex
