@@ -30,9 +30,9 @@ struct IterationRecords {
 };
 
 template <FluxPruning pruning>
-inline void evaluate_model(const SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
-  e.acceptor = speciate_acceptor(s.S, c.speciation);
-  e.fluxes = evaluate_fluxes(s, e.acceptor, c);
+inline void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
+  speciate(s, c.speciation);
+  e.fluxes = evaluate_fluxes(s, c);
   if constexpr (pruning == FluxPruning::On) prune_negligible_fluxes(e.fluxes);
   e.rates = species_rates(e.fluxes, c.monothiol_balance);
 }

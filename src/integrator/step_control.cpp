@@ -55,8 +55,8 @@ void increase_rule(const SpeciesState& s, const ModelEvaluation& e, const RunPar
   step.max_increase_ratio = 0;
   const SpeciesRates& d = e.rates;
   rising(s.A, d.dA, step, &step.ratio_A);
-  rising(e.acceptor.thiolate, d.dthiolate, step);
-  rising(e.acceptor.thiol, d.dthiol, step);
+  rising(s.thiolate, d.dthiolate, step);
+  rising(s.thiol, d.dthiol, step);
   rising(s.MerB, d.dMerB, step, &step.ratio_MerB);
   rising(s.ES, d.dES, step);
   rising(s.C, d.dC, step);
@@ -97,8 +97,8 @@ void decrease_scan(const SpeciesState& s, const ModelEvaluation& e, StepControl&
   const SpeciesRates& d = e.rates;
   falling(s.A, d.dA, step, &step.ratio_A);
   falling(s.MerB, d.dMerB, step, &step.ratio_MerB);
-  falling(e.acceptor.thiolate, d.dthiolate, step);
-  falling(e.acceptor.thiol, d.dthiol, step);
+  falling(s.thiolate, d.dthiolate, step);
+  falling(s.thiol, d.dthiol, step);
   falling(s.C, d.dC, step);
   falling(s.ES, d.dES, step);
   falling(s.D, d.dD, step);
@@ -212,8 +212,8 @@ SpeciesRates trial_rates(const SpeciesState& s, const SpeciesRates& d, const Net
   t.P = s.P + dt * d.dP;
   t.Q = s.Q + dt * d.dQ;
   t.S = s.S + dt * d.dthiol + dt * d.dthiolate;
-  const AcceptorSpeciation acceptor = speciate_acceptor(t.S, c.speciation);
-  return species_rates(evaluate_fluxes(t, acceptor, c), c.monothiol_balance);
+  speciate(t, c.speciation);
+  return species_rates(evaluate_fluxes(t, c), c.monothiol_balance);
 }
 
 void tighten_timestep(const SpeciesState& s, const ModelEvaluation& e, const NetworkConstants& c,

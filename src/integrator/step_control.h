@@ -36,9 +36,8 @@ struct StepControl {
   double target = 0;              // the limiting species loses 1/target of its amount
 };
 
-// The model evaluated on one state: acceptor split, net fluxes, derivatives.
+// The model evaluated on one state: net fluxes and derivatives.
 struct ModelEvaluation {
-  AcceptorSpeciation acceptor;
   NetFluxes fluxes;
   SpeciesRates rates;
 };

@@ -72,11 +72,12 @@ inline constexpr std::array<double FluxTotals::*, 19> kFluxTotalsInOrder = {
     &FluxTotals::total_flux31, &FluxTotals::total_flux33, &FluxTotals::total_flux35,
     &FluxTotals::total_flux37};
 
+// Time derivatives (mol/L/s), dA to dQ in the order of the SpeciesState fields.
 struct SpeciesRates {
-  double dA = 0, dthiol = 0, dthiolate = 0, dS = 0;
-  double dC = 0, dD = 0, dE = 0, dF = 0, dG = 0, dI = 0, dJ = 0, dK = 0, dL = 0, dM = 0, dN = 0;
+  double dA = 0, dMerB = 0, dthiolate = 0, dthiol = 0, dC = 0, dES = 0;
+  double dD = 0, dE = 0, dF = 0, dG = 0, dI = 0, dJ = 0, dK = 0, dL = 0, dM = 0, dN = 0;
   double dO1 = 0, dO2 = 0, dO3 = 0, dP = 0, dQ = 0;
-  double dMerB = 0, dES = 0, dPHMB = 0, dorganic = 0;
+  double dS = 0, dPHMB = 0, dorganic = 0;
 };
 
 // What the rate laws need besides the state, fixed for a run.
@@ -91,28 +92,28 @@ struct NetworkConstants {
 
 NetworkConstants network_constants(const RateTable& rates, const RunParameters& parameters);
 
-inline NetFluxes evaluate_fluxes(const SpeciesState& s, const AcceptorSpeciation& a,
-                                 const NetworkConstants& c) {
+// The net fluxes of a state whose acceptor split has been worked out.
+inline NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConstants& c) {
   const auto& k = c.rates.k;
   NetFluxes n;
-  n.flux1 = k[1] * a.thiol * s.A - k[2] * s.C;
+  n.flux1 = k[1] * s.thiol * s.A - k[2] * s.C;
   n.flux3 = k[3] * s.C - k[4] * s.K;
-  n.flux5 = k[5] * a.thiolate_factor * s.K - k[6] * s.N;
+  n.flux5 = k[5] * s.thiolate_factor * s.K - k[6] * s.N;
   n.flux7 = c.k7_H * s.N - k[8] * s.O2 * s.P;
-  n.flux9 = k[9] * a.thiol_factor * s.K - k[10] * s.L;
+  n.flux9 = k[9] * s.thiol_factor * s.K - k[10] * s.L;
   n.flux11 = k[11] * s.L - k[12] * s.M;
   n.flux13 = k[13] * s.M - k[14] * s.O1 * s.P;
-  n.flux15 = k[15] * a.thiol * s.A - k[16] * s.G;
-  n.flux17 = k[17] * a.thiol_factor * s.G - k[18] * s.I;
+  n.flux15 = k[15] * s.thiol * s.A - k[16] * s.G;
+  n.flux17 = k[17] * s.thiol_factor * s.G - k[18] * s.I;
   n.flux19 = k[19] * s.I - k[20] * s.J;
   n.flux21 = k[21] * s.ES - k[22] * s.A * s.organic;
-  n.flux23 = k[24] * s.D - k[23] * a.thiolate * s.A;
-  n.flux25 = k[26] * s.F - k[25] * a.thiolate_factor * s.G;
+  n.flux23 = k[24] * s.D - k[23] * s.thiolate * s.A;
+  n.flux25 = k[26] * s.F - k[25] * s.thiolate_factor * s.G;
   n.flux27 = k[27] * s.D - k[28] * s.E;
-  n.flux29 = k[29] * a.thiol_factor * s.E - k[30] * s.F;
+  n.flux29 = k[29] * s.thiol_factor * s.E - k[30] * s.F;
   n.flux31 = c.k31_H * s.F - k[32] * s.O3 * s.P;
   n.flux33 = k[33] * s.Q - k[34] * s.D;
-  n.flux35 = k[35] * a.thiol_factor * s.Q - k[36] * s.N;
+  n.flux35 = k[35] * s.thiol_factor * s.Q - k[36] * s.N;
   n.flux37 = k[38] * s.O3 * s.P - k[37] * s.J;
   n.flux39 = kOrganomercurialBindingRate * s.MerB * s.PHMB - kOrganomercurialReleaseRate * s.ES;
   return n;

@@ -14,6 +14,7 @@
 // Any other type has no acceptor chemistry: every form and factor is 0.
 #pragma once
 
+#include "model/species_state.h"
 #include "setup/run_parameters.h"
 
 namespace tolvanex {
@@ -58,6 +59,15 @@ inline AcceptorSpeciation speciate_acceptor(double S, const SpeciationConstants&
       break;
   }
   return a;
+}
+
+// Splits the state's S and stores the result beside it.
+inline void speciate(SpeciesState& s, const SpeciationConstants& c) {
+  const AcceptorSpeciation a = speciate_acceptor(s.S, c);
+  s.thiol = a.thiol;
+  s.thiolate = a.thiolate;
+  s.thiol_factor = a.thiol_factor;
+  s.thiolate_factor = a.thiolate_factor;
 }
 
 }  // namespace tolvanex

@@ -20,13 +20,12 @@ void change_line(std::FILE* console, const char* label, double X, double dX, dou
 void print_block_report_opening(const BlockReportView& v, std::FILE* console) {
   const SpeciesState& s = v.state;
   const SpeciesRates& d = v.last_evaluation.rates;
-  const AcceptorSpeciation& a = v.last_evaluation.acceptor;
   const double dt = v.last_step.timestep;
 
   std::fputs("\n*************************************************************** \n", console);
   ratio_line(console, "A", s.A, d.dA, dt);
-  ratio_line(console, "thiol", a.thiol, d.dthiol, dt);
-  ratio_line(console, "thiolate", a.thiolate, d.dthiolate, dt);
+  ratio_line(console, "thiol", s.thiol, d.dthiol, dt);
+  ratio_line(console, "thiolate", s.thiolate, d.dthiolate, dt);
   ratio_line(console, "C", s.C, d.dC, dt);
   ratio_line(console, "D", s.D, d.dD, dt);
   ratio_line(console, "E", s.E, d.dE, dt);
