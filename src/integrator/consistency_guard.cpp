@@ -2,27 +2,21 @@
 
 namespace tolvanex {
 
-bool guarded_amounts_valid(const SpeciesState& s) {
-  // Written as !(x >= 0) so that NaN fails as well.
-  for (double x : {s.C, s.D, s.E, s.F, s.G, s.I, s.J, s.K, s.L, s.M, s.N, s.O1, s.O2, s.O3, s.P,
-                   s.Q}) {
-    if (!(x >= 0)) return false;
-  }
-  return true;
+namespace {
+const char* const kSeparator = "\n*************************************************************** \n";
+}  // namespace
+
+IterationVerdict report_negative_amounts(double time, RunParameters& p, const OutputStreams& out) {
+  std::fprintf(out.trace,
+               " \n  \n  \n  Error: computations yield negative concentrations of intermediates "
+               "or free amounts of substrate larger than the inicial ones\n ");
+  std::fprintf(out.trace, "elapsed time is %12.9e  \n ", time);
+  stop_run(p);
+  return IterationVerdict::Error;
 }
 
-IterationVerdict check_consistency(const SpeciesState& s, double time, RunParameters& p,
-                                   ReportLevels& levels, const OutputStreams& out) {
-  static const char* const kSeparator =
-      "\n*************************************************************** \n";
-  if (!guarded_amounts_valid(s)) {
-    std::fprintf(out.trace,
-                 " \n  \n  \n  Error: computations yield negative concentrations of intermediates "
-                 "or free amounts of substrate larger than the inicial ones\n ");
-    std::fprintf(out.trace, "elapsed time is %12.9e  \n ", time);
-    stop_run(p);
-    return IterationVerdict::Error;
-  }
+IterationVerdict apply_report_trigger(const SpeciesState& s, double time, const RunParameters& p,
+                                      ReportLevels& levels, const OutputStreams& out) {
   if (s.P > 1.01 * levels.P_report_level) {
     levels.A_report_level = s.A - p.A_report_step;
     levels.last_report_time = time;

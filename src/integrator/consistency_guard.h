@@ -8,7 +8,10 @@
 //   - more than 2 s have passed and the time is 5 % beyond the last forced report.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+
+#include "model/field_pairs.h"
 
 #include "model/species_state.h"
 #include "setup/output_streams.h"
@@ -25,9 +28,38 @@ struct ReportLevels {
 };
 
 // True when every guarded amount (C .. N, O1, O2, O3, P, Q) is >= 0.
-bool guarded_amounts_valid(const SpeciesState& s);
+TOLVANEX_HOT bool guarded_amounts_valid(const SpeciesState& s) {
+  // Written as x >= 0, so that NaN fails as well. C and Q stand alone; D to
+  // P are seven pairs of neighbours (D E, F G, I J, K L, M N, O1 O2, O3 P).
+  const DoublePair zero = both(0);
+  auto non_negative = [&](std::size_t offset) { return at_least(load_pair(s, offset), zero); };
+  PairMask valid = non_negative(offsetof(SpeciesState, D));
+  valid = both_hold(valid, non_negative(offsetof(SpeciesState, F)));
+  valid = both_hold(valid, non_negative(offsetof(SpeciesState, I)));
+  valid = both_hold(valid, non_negative(offsetof(SpeciesState, K)));
+  valid = both_hold(valid, non_negative(offsetof(SpeciesState, M)));
+  valid = both_hold(valid, non_negative(offsetof(SpeciesState, O1)));
+  valid = both_hold(valid, non_negative(offsetof(SpeciesState, O3)));
+  return s.C >= 0 && all_lanes(valid) && s.Q >= 0;
+}
 
-IterationVerdict check_consistency(const SpeciesState& s, double time, RunParameters& p,
-                                   ReportLevels& levels, const OutputStreams& out);
+// The rare outcomes, out of the iteration's straight path: the error lines
+// (and the cleared wanted time) for a negative amount, and the triggers,
+// tested in order, with their messages and new levels.
+IterationVerdict report_negative_amounts(double time, RunParameters& p, const OutputStreams& out);
+IterationVerdict apply_report_trigger(const SpeciesState& s, double time, const RunParameters& p,
+                                      ReportLevels& levels, const OutputStreams& out);
+
+TOLVANEX_HOT bool report_trigger_holds(const SpeciesState& s, double time, const ReportLevels& levels) {
+  return s.P > 1.01 * levels.P_report_level || s.A < 0.99 * levels.A_report_level ||
+         (time > 2 && time > 1.05 * levels.last_report_time);
+}
+
+TOLVANEX_HOT IterationVerdict check_consistency(const SpeciesState& s, double time, RunParameters& p,
+                                          ReportLevels& levels, const OutputStreams& out) {
+  if (!guarded_amounts_valid(s)) return report_negative_amounts(time, p, out);
+  if (report_trigger_holds(s, time, levels)) return apply_report_trigger(s, time, p, levels, out);
+  return IterationVerdict::Continue;
+}
 
 }  // namespace tolvanex

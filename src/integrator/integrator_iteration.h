@@ -30,7 +30,7 @@ struct IterationRecords {
 };
 
 template <FluxPruning pruning>
-inline void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
+TOLVANEX_HOT void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
   speciate(s, c.speciation);
   e.fluxes = evaluate_fluxes(s, c);
   if constexpr (pruning == FluxPruning::On) prune_negligible_fluxes(e.fluxes);
@@ -38,7 +38,7 @@ inline void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEval
 }
 
 template <FluxPruning pruning>
-inline IterationVerdict integrator_iteration(IterationRecords& r) {
+TOLVANEX_HOT IterationVerdict integrator_iteration(IterationRecords& r) {
   r.step.timestep = r.progress.basic_timestep;
   evaluate_model<pruning>(r.state, r.network, r.evaluation);
   choose_timestep(r.state, r.evaluation, r.parameters, r.progress, r.counters, r.step,

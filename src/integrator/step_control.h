@@ -15,8 +15,11 @@
 // Ties between equal ratios go to the species earlier in each fixed list.
 #pragma once
 
+#include <cmath>
+#include <cstddef>
 #include <cstdio>
 
+#include "model/field_pairs.h"
 #include "model/reaction_network.h"
 #include "run/run_progress.h"
 #include "setup/run_parameters.h"
@@ -46,11 +49,17 @@ inline constexpr double kFirstAmount = 1e-39;  // mol/L formed by a species' fir
 inline constexpr int kMaxTighteningCycles = 30;
 inline constexpr double kTimestepCapFactor = 10;
 
-// First-amount, increase, decrease, target and overshoot rules, starting
-// from step.timestep. Prints the first-amount and overshoot messages.
-void choose_timestep(const SpeciesState& s, const ModelEvaluation& e, const RunParameters& p,
-                     const RunProgress& progress, const BlockCounters& counters,
-                     StepControl& step, std::FILE* console);
+// Rarely taken parts, kept out of the iteration's straight path.
+
+// The first-amount rule proper: walks ES, C, D ... N, P, Q in order, prints
+// the message of every species that forms its first amount, and sets the flag.
+void apply_first_amounts(const SpeciesState& s, const SpeciesRates& d, StepControl& step,
+                         std::FILE* console);
+
+// S would pass S0 within the step: prints the message and shortens the step
+// so that S rises by a tenth of the room left.
+void correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p,
+                       StepControl& step, std::FILE* console);
 
 // Divides step.timestep by 3 while a trial step of that length would turn a
 // growing intermediate into a falling one (at most 30 times), and adds the
@@ -62,5 +71,173 @@ void tighten_timestep(const SpeciesState& s, const ModelEvaluation& e, const Net
 // pruned). Only the twelve intermediates' derivatives are meaningful.
 SpeciesRates trial_rates(const SpeciesState& s, const SpeciesRates& d, const NetworkConstants& c,
                          double dt);
+
+// The rules of every iteration.
+
+inline double relative_change(double timestep, double X, double dX) {
+  return timestep * std::fabs(dX) / X;
+}
+
+// Would any species of the first-amount list form its first amount with the
+// step as it stands? A species that does not cannot do so with the shorter
+// step that another one's first amount leaves, so when none does the rule
+// changes nothing.
+inline bool first_amount_due(const SpeciesState& s, const SpeciesRates& d, double timestep) {
+  const DoublePair t = both(timestep);
+  const DoublePair zero = both(0);
+  const DoublePair first_amount = both(kFirstAmount);
+  auto due = [&](std::size_t offset) {
+    const DoublePair X = load_pair(s, offset);
+    const DoublePair dX = load_pair(d, offset);
+    return both_hold(equal(X, zero), greater(multiply(dX, t), first_amount));
+  };
+  // C ES, D E, F G, I J, K L, M N as pairs; P and Q alone.
+  PairMask any = due(offsetof(SpeciesState, C));
+  any = either_holds(any, due(offsetof(SpeciesState, D)));
+  any = either_holds(any, due(offsetof(SpeciesState, F)));
+  any = either_holds(any, due(offsetof(SpeciesState, I)));
+  any = either_holds(any, due(offsetof(SpeciesState, K)));
+  any = either_holds(any, due(offsetof(SpeciesState, M)));
+  auto due_alone = [&](double X, double dX) { return X == 0 && dX * timestep > kFirstAmount; };
+  return any_lane(any) || due_alone(s.P, d.dP) || due_alone(s.Q, d.dQ);
+}
+
+// The increase and decrease lists hold the same species, A to Q, which are
+// the first 21 fields of SpeciesState (and of SpeciesRates) in the order of
+// the decrease list: A, MerB, thiolate, thiol, C, ES, D, E, F, G, I, J, K, L,
+// M, N, O1, O2, O3, P, Q. (The increase list's other order only matters for
+// ties, and a tie between rising species changes nothing.)
+inline constexpr int kListedSpecies = 21;
+static_assert(offsetof(SpeciesState, A) == 0 && offsetof(SpeciesState, Q) == 20 * sizeof(double));
+
+// The falling species of an iteration, in list order, waiting for the step
+// that the increase rule leaves.
+struct FallingSpecies {
+  int count = 0;
+  double amount[kListedSpecies];   // X
+  double loss_rate[kListedSpecies];  // |dX|
+};
+
+// One walk over the listed species: every present species is rising (its
+// ratio counts for the increase rule, when that rule runs) or falling (it is
+// kept for the decrease scan) or neither.
+template <bool increase_rule_runs>
+TOLVANEX_HOT double walk_listed_species(const SpeciesState& s, const SpeciesRates& d,
+                                        double timestep, FallingSpecies& falling) {
+  double max_increase_ratio = 0;
+#pragma GCC unroll 21
+  for (int i = 0; i < kListedSpecies; ++i) {
+    const double X = load_field(s, i * sizeof(double));
+    const double dX = load_field(d, i * sizeof(double));
+    if (!(X > 0)) continue;
+    if (dX > 0) {
+      if (increase_rule_runs) {
+        const double r = relative_change(timestep, X, dX);
+        if (r > max_increase_ratio) max_increase_ratio = r;
+      }
+    } else if (dX < 0) {
+      falling.amount[falling.count] = X;
+      falling.loss_rate[falling.count] = std::fabs(dX);
+      falling.count += 1;
+    }
+  }
+  return max_increase_ratio;
+}
+
+// While the product is scarce or the run is young, the fastest-rising
+// species rises by exactly 10 % (the step may grow or shrink). Then the
+// limiting species is the falling one with the largest ratio, the earliest
+// in the list on a tie. A's and MerB's ratios are kept for the target rule.
+TOLVANEX_HOT void increase_and_decrease_rules(const SpeciesState& s, const SpeciesRates& d,
+                                              const RunParameters& p,
+                                              const RunProgress& progress, StepControl& step) {
+  step.ratio_A = 0;
+  FallingSpecies falling;
+  if (s.P < 0.001 * p.A0 || progress.total_iterations < 2e7) {
+    if (s.A > 0 && d.dA > 0) step.ratio_A = relative_change(step.timestep, s.A, d.dA);
+    if (s.MerB > 0 && d.dMerB > 0) {
+      step.ratio_MerB = relative_change(step.timestep, s.MerB, d.dMerB);
+    }
+    step.max_increase_ratio = walk_listed_species<true>(s, d, step.timestep, falling);
+    if (step.max_increase_ratio > 0 && step.first_amount_flag == 0) {
+      step.timestep = step.timestep * 0.1 / step.max_increase_ratio;
+    }
+  } else {
+    walk_listed_species<false>(s, d, step.timestep, falling);
+  }
+
+  step.maxratio = 0;
+  auto consider = [&](int i) {
+    const double r = step.timestep * falling.loss_rate[i] / falling.amount[i];
+    if (r > step.maxratio) {
+      step.maxratio = r;
+      step.limiting_amount = falling.amount[i];
+    }
+    return r;
+  };
+  // A and MerB lead the list, so when they fall they are its first entries.
+  int i = 0;
+  if (s.A > 0 && d.dA < 0) step.ratio_A = consider(i++);
+  if (s.MerB > 0 && d.dMerB < 0) step.ratio_MerB = consider(i++);
+  for (; i < falling.count; ++i) consider(i);
+}
+
+// The fraction 1/target of the limiting species that one step may remove.
+TOLVANEX_HOT double choose_target(const SpeciesState& s, const RunParameters& p, const RunProgress& progress,
+                     const BlockCounters& counters, const StepControl& step) {
+  const double maxratio = step.maxratio;
+  const double limiting = step.limiting_amount;
+  const bool first_amount_formed = step.first_amount_flag == 1;
+  const bool A_or_MerB_limits = maxratio == step.ratio_A || maxratio == step.ratio_MerB;
+  const bool whole_species_would_go = maxratio >= 1;
+  const bool not_A = limiting != s.A;
+  if (first_amount_formed && A_or_MerB_limits && counters.iterations < 300000 &&
+      progress.total_iterations < 300000)
+    return 2000;
+  if (first_amount_formed && A_or_MerB_limits) return 100;
+  if (whole_species_would_go && limiting > 0.1 * p.A0) return 20;
+  if (whole_species_would_go && limiting > 0.03 * p.A0) return 10;
+  if (whole_species_would_go && limiting > 0.01 * p.A0) return 5;
+  if (whole_species_would_go && not_A && limiting < 1e-9 * p.A0) return 1.001;
+  if (whole_species_would_go && not_A && limiting < 0.01 * p.A0) return 2;
+  return 30;
+}
+
+TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p, const RunProgress& progress,
+                 const BlockCounters& counters, StepControl& step) {
+  step.target = choose_target(s, p, progress, counters, step);
+  const double maxratio = step.maxratio;
+  // With nothing falling (maxratio 0) there is no limiting species to scale by.
+  if (!(step.target == 30 && maxratio <= 1) && maxratio != 0) {
+    step.timestep = step.timestep / maxratio / step.target;
+  }
+  const bool limiting_is_not_A = step.first_amount_flag != 1 && maxratio != step.ratio_A;
+  if (maxratio > 0 && maxratio < 1 && limiting_is_not_A) step.target = 1 / maxratio;
+  if (maxratio > 0 && maxratio < 0.01 && limiting_is_not_A) {
+    step.timestep = step.timestep * 0.05 / maxratio;
+    step.target = 20;
+  }
+}
+
+
+// S must not pass S0 within one step.
+TOLVANEX_HOT void overshoot_rule(const SpeciesState& s, const SpeciesRates& d, const RunParameters& p,
+                           StepControl& step, std::FILE* console) {
+  const double dS = d.dthiol + d.dthiolate;
+  if (s.S + step.timestep * dS > p.S0) correct_overshoot(s, dS, p, step, console);
+}
+
+// First-amount, increase, decrease, target and overshoot rules, starting
+// from step.timestep. Prints the first-amount and overshoot messages.
+TOLVANEX_HOT void choose_timestep(const SpeciesState& s, const ModelEvaluation& e,
+                            const RunParameters& p, const RunProgress& progress,
+                            const BlockCounters& counters, StepControl& step,
+                            std::FILE* console) {
+  step.first_amount_flag = 0;
+  if (first_amount_due(s, e.rates, step.timestep)) apply_first_amounts(s, e.rates, step, console);
+  increase_and_decrease_rules(s, e.rates, p, progress, step);
+  target_rule(s, p, progress, counters, step);
+  overshoot_rule(s, e.rates, p, step, console);
+}
 
 }  // namespace tolvanex

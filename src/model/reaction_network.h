@@ -30,6 +30,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+
+#include "model/field_pairs.h"
 
 #include "model/speciation.h"
 #include "model/species_state.h"
@@ -56,6 +59,8 @@ struct FluxTotals {
          total_flux35 = 0, total_flux37 = 0;
 };
 
+inline constexpr std::size_t kNetFluxPairs = 10;  // flux1 .. flux39 as pairs of fields
+
 // The 20 net fluxes in step order, and the 19 that have a running total.
 inline constexpr std::array<double NetFluxes::*, 20> kNetFluxesInOrder = {
     &NetFluxes::flux1,  &NetFluxes::flux3,  &NetFluxes::flux5,  &NetFluxes::flux7,
@@ -80,6 +85,46 @@ struct SpeciesRates {
   double dS = 0, dPHMB = 0, dorganic = 0;
 };
 
+// The species and their derivatives stand in the same order, so that one
+// offset names a species in SpeciesState and its derivative in SpeciesRates.
+#define TOLVANEX_SAME_PLACE(X) static_assert(offsetof(SpeciesState, X) == offsetof(SpeciesRates, d##X))
+TOLVANEX_SAME_PLACE(A);
+TOLVANEX_SAME_PLACE(MerB);
+TOLVANEX_SAME_PLACE(thiolate);
+TOLVANEX_SAME_PLACE(thiol);
+TOLVANEX_SAME_PLACE(C);
+TOLVANEX_SAME_PLACE(ES);
+TOLVANEX_SAME_PLACE(D);
+TOLVANEX_SAME_PLACE(E);
+TOLVANEX_SAME_PLACE(F);
+TOLVANEX_SAME_PLACE(G);
+TOLVANEX_SAME_PLACE(I);
+TOLVANEX_SAME_PLACE(J);
+TOLVANEX_SAME_PLACE(K);
+TOLVANEX_SAME_PLACE(L);
+TOLVANEX_SAME_PLACE(M);
+TOLVANEX_SAME_PLACE(N);
+TOLVANEX_SAME_PLACE(O1);
+TOLVANEX_SAME_PLACE(O2);
+TOLVANEX_SAME_PLACE(O3);
+TOLVANEX_SAME_PLACE(P);
+TOLVANEX_SAME_PLACE(Q);
+TOLVANEX_SAME_PLACE(S);
+TOLVANEX_SAME_PLACE(PHMB);
+TOLVANEX_SAME_PLACE(organic);
+#undef TOLVANEX_SAME_PLACE
+static_assert(offsetof(NetFluxes, flux37) == offsetof(FluxTotals, total_flux37));
+static_assert(sizeof(NetFluxes) == 20 * sizeof(double) && sizeof(FluxTotals) == 19 * sizeof(double));
+
+// The species that move by the plain Euler rule, as pairs of neighbours
+// (offset of the first): A MerB, C ES, D E, F G, I J, K L, M N, O1 O2, O3 P,
+// PHMB organic.
+inline constexpr std::array<std::size_t, 10> kEulerStepPairs = {
+    offsetof(SpeciesState, A),  offsetof(SpeciesState, C),  offsetof(SpeciesState, D),
+    offsetof(SpeciesState, F),  offsetof(SpeciesState, I),  offsetof(SpeciesState, K),
+    offsetof(SpeciesState, M),  offsetof(SpeciesState, O1), offsetof(SpeciesState, O3),
+    offsetof(SpeciesState, PHMB)};
+
 // What the rate laws need besides the state, fixed for a run.
 struct NetworkConstants {
   RateTable rates;
@@ -93,7 +138,7 @@ struct NetworkConstants {
 NetworkConstants network_constants(const RateTable& rates, const RunParameters& parameters);
 
 // The net fluxes of a state whose acceptor split has been worked out.
-inline NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConstants& c) {
+TOLVANEX_HOT NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConstants& c) {
   const auto& k = c.rates.k;
   NetFluxes n;
   n.flux1 = k[1] * s.thiol * s.A - k[2] * s.C;
@@ -122,18 +167,24 @@ inline NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConstants& 
 // Sets to 0 every net flux below 1e-12 times the largest one (signed
 // comparisons; a flux equal to the bound stays). A negative net flux is
 // therefore always dropped, and none is left negative.
-inline void prune_negligible_fluxes(NetFluxes& n) {
-  double max_net_flux = n.flux1;
-  for (auto member : kNetFluxesInOrder) {
-    if (n.*member > max_net_flux) max_net_flux = n.*member;
+TOLVANEX_HOT void prune_negligible_fluxes(NetFluxes& n) {
+  // The largest signed net flux: lane 0 walks flux1, flux5, ..., flux37,
+  // lane 1 flux3, flux7, ..., flux39, both starting from flux1.
+  DoublePair largest = both(n.flux1);
+#pragma GCC unroll 10
+  for (std::size_t pair = 0; pair < kNetFluxPairs; ++pair) {
+    largest = keep_larger(largest, load_pair(n, pair * kPairBytes));
   }
-  const double threshold = max_net_flux * kPruningThreshold;
-  for (auto member : kNetFluxesInOrder) {
-    if (n.*member < threshold) n.*member = 0;
+  const double max_net_flux = larger_lane(largest);
+  const DoublePair threshold = both(max_net_flux * kPruningThreshold);
+#pragma GCC unroll 10
+  for (std::size_t pair = 0; pair < kNetFluxPairs; ++pair) {
+    const DoublePair f = load_pair(n, pair * kPairBytes);
+    store_pair(n, pair * kPairBytes, zero_where(less(f, threshold), f));
   }
 }
 
-inline SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balance) {
+TOLVANEX_HOT SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balance) {
   SpeciesRates r;
   r.dA = n.flux21 + n.flux23 - n.flux1 - n.flux15;
   if (monothiol_balance) {
@@ -173,31 +224,18 @@ inline SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balance) {
 // the step; advances time, state and the running flux totals. In
 // organomercurial mode the released enzyme (O1, O2, O3) goes back to MerB,
 // so that it can bind further organomercurial and is counted once.
-inline void advance_state(SpeciesState& s, const SpeciesRates& r, const NetFluxes& n,
+TOLVANEX_HOT void advance_state(SpeciesState& s, const SpeciesRates& r, const NetFluxes& n,
                           FluxTotals& totals, double& time, double dt, bool organomercurial) {
   time = time + dt;
-  s.ES = s.ES + dt * r.dES;
-  s.MerB = s.MerB + dt * r.dMerB;
-  s.PHMB = s.PHMB + dt * r.dPHMB;
-  s.organic = s.organic + dt * r.dorganic;
-  s.A = s.A + dt * r.dA;
-  s.S = (s.S + dt * r.dthiol) + dt * r.dthiolate;
-  s.C = s.C + dt * r.dC;
-  s.D = s.D + dt * r.dD;
-  s.E = s.E + dt * r.dE;
-  s.F = s.F + dt * r.dF;
-  s.G = s.G + dt * r.dG;
-  s.I = s.I + dt * r.dI;
-  s.J = s.J + dt * r.dJ;
-  s.K = s.K + dt * r.dK;
-  s.L = s.L + dt * r.dL;
-  s.M = s.M + dt * r.dM;
-  s.N = s.N + dt * r.dN;
-  s.O1 = s.O1 + dt * r.dO1;
-  s.O2 = s.O2 + dt * r.dO2;
-  s.O3 = s.O3 + dt * r.dO3;
-  s.P = s.P + dt * r.dP;
+  // X := X + dt dX, two neighbouring species at a time; S moves by both
+  // acceptor forms, Q has no partner.
+  const DoublePair dt2 = both(dt);
+#pragma GCC unroll 10
+  for (std::size_t offset : kEulerStepPairs) {
+    store_pair(s, offset, add(load_pair(s, offset), multiply(dt2, load_pair(r, offset))));
+  }
   s.Q = s.Q + dt * r.dQ;
+  s.S = (s.S + dt * r.dthiol) + dt * r.dthiolate;
   s.apoMerB = s.O1 + s.O2 + s.O3;
   if (organomercurial) {
     s.MerB = s.MerB + s.apoMerB;
@@ -206,9 +244,13 @@ inline void advance_state(SpeciesState& s, const SpeciesRates& r, const NetFluxe
     s.O3 = 0;
     s.apoMerB = 0;
   }
-  for (int i = 0; i < 19; ++i) {
-    totals.*kFluxTotalsInOrder[i] = totals.*kFluxTotalsInOrder[i] + dt * n.*kNetFluxesInOrder[i];
+  // total_fluxN := total_fluxN + dt fluxN, pairs of flux1 .. flux36, then flux37.
+#pragma GCC unroll 9
+  for (std::size_t pair = 0; pair < 9; ++pair) {
+    const std::size_t offset = pair * kPairBytes;
+    store_pair(totals, offset, add(load_pair(totals, offset), multiply(dt2, load_pair(n, offset))));
   }
+  totals.total_flux37 = totals.total_flux37 + dt * n.flux37;
 }
 
 }  // namespace tolvanex

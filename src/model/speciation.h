@@ -14,6 +14,7 @@
 // Any other type has no acceptor chemistry: every form and factor is 0.
 #pragma once
 
+#include "model/field_pairs.h"
 #include "model/species_state.h"
 #include "setup/run_parameters.h"
 
@@ -38,7 +39,7 @@ struct AcceptorSpeciation {
 AcceptorKind acceptor_kind(double molecule_type);
 SpeciationConstants speciation_constants(double pH, double pKa_thiol, double molecule_type);
 
-inline AcceptorSpeciation speciate_acceptor(double S, const SpeciationConstants& c) {
+TOLVANEX_HOT AcceptorSpeciation speciate_acceptor(double S, const SpeciationConstants& c) {
   AcceptorSpeciation a;
   const double f = c.deprotonated_fraction;
   const double g = c.protonated_fraction;
@@ -62,7 +63,7 @@ inline AcceptorSpeciation speciate_acceptor(double S, const SpeciationConstants&
 }
 
 // Splits the state's S and stores the result beside it.
-inline void speciate(SpeciesState& s, const SpeciationConstants& c) {
+TOLVANEX_HOT void speciate(SpeciesState& s, const SpeciationConstants& c) {
   const AcceptorSpeciation a = speciate_acceptor(s.S, c);
   s.thiol = a.thiol;
   s.thiolate = a.thiolate;
