@@ -30,7 +30,7 @@ struct IterationRecords {
 };
 
 template <FluxPruning pruning>
-TOLVANEX_HOT void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
+__attribute__((noinline)) void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
   speciate(s, c.speciation);
   e.fluxes = evaluate_fluxes(s, c);
   if constexpr (pruning == FluxPruning::On) prune_negligible_fluxes(e.fluxes);

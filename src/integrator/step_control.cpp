@@ -28,6 +28,7 @@ bool growing_intermediate_turns(const SpeciesRates& now, const SpeciesRates& tri
 
 void apply_first_amounts(const SpeciesState& s, const SpeciesRates& d, StepControl& step,
                          std::FILE* console) {
+  step.first_amount_flag = 0;
   first_amount("ES", s.ES, d.dES, step, console);
   first_amount("C", s.C, d.dC, step, console);
   first_amount("D", s.D, d.dD, step, console);

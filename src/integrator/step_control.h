@@ -78,30 +78,6 @@ inline double relative_change(double timestep, double X, double dX) {
   return timestep * std::fabs(dX) / X;
 }
 
-// Would any species of the first-amount list form its first amount with the
-// step as it stands? A species that does not cannot do so with the shorter
-// step that another one's first amount leaves, so when none does the rule
-// changes nothing.
-inline bool first_amount_due(const SpeciesState& s, const SpeciesRates& d, double timestep) {
-  const DoublePair t = both(timestep);
-  const DoublePair zero = both(0);
-  const DoublePair first_amount = both(kFirstAmount);
-  auto due = [&](std::size_t offset) {
-    const DoublePair X = load_pair(s, offset);
-    const DoublePair dX = load_pair(d, offset);
-    return both_hold(equal(X, zero), greater(multiply(dX, t), first_amount));
-  };
-  // C ES, D E, F G, I J, K L, M N as pairs; P and Q alone.
-  PairMask any = due(offsetof(SpeciesState, C));
-  any = either_holds(any, due(offsetof(SpeciesState, D)));
-  any = either_holds(any, due(offsetof(SpeciesState, F)));
-  any = either_holds(any, due(offsetof(SpeciesState, I)));
-  any = either_holds(any, due(offsetof(SpeciesState, K)));
-  any = either_holds(any, due(offsetof(SpeciesState, M)));
-  auto due_alone = [&](double X, double dX) { return X == 0 && dX * timestep > kFirstAmount; };
-  return any_lane(any) || due_alone(s.P, d.dP) || due_alone(s.Q, d.dQ);
-}
-
 // The increase and decrease lists hold the same species, A to Q, which are
 // the first 21 fields of SpeciesState (and of SpeciesRates) in the order of
 // the decrease list: A, MerB, thiolate, thiol, C, ES, D, E, F, G, I, J, K, L,
@@ -118,52 +94,88 @@ struct FallingSpecies {
   double loss_rate[kListedSpecies];  // |dX|
 };
 
+// Species of the first-amount list (ES, C ... N, P, Q) by their place in
+// the walk.
+inline constexpr bool kFirstAmountListed[kListedSpecies] = {
+    false, false, false, false, true,  true,  true, true, true, true, true,
+    true,  true,  true,  true,  true,  false, false, false, true, true};
+
 // One walk over the listed species: every present species is rising (its
 // ratio counts for the increase rule, when that rule runs) or falling (it is
-// kept for the decrease scan) or neither.
-template <bool increase_rule_runs>
-TOLVANEX_HOT double walk_listed_species(const SpeciesState& s, const SpeciesRates& d,
-                                        double timestep, FallingSpecies& falling) {
+// kept for the decrease scan) or neither. An absent species of the
+// first-amount list that would form more than its first amount with this
+// step is noted: the first-amount rule then has work to do. (A species that
+// would not cannot do so with the shorter step another one's first amount
+// leaves, so one test with the step as it stands finds them all.)
+struct WalkResult {
   double max_increase_ratio = 0;
+  bool first_amount_due = false;
+  bool A_rises = false, MerB_rises = false;
+  double ratio_A = 0, ratio_MerB = 0;  // their ratios when they rise
+};
+
+template <bool increase_rule_runs>
+TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const SpeciesRates& d,
+                                            double timestep, FallingSpecies& falling) {
+  WalkResult result;
+  falling.count = 0;
+  // With a positive step, dX * timestep > 1e-39 needs dX > 0: testing that
+  // first keeps the usual absent species (dX = 0) to one comparison.
+  const bool positive_step = timestep > 0;
 #pragma GCC unroll 21
   for (int i = 0; i < kListedSpecies; ++i) {
     const double X = load_field(s, i * sizeof(double));
     const double dX = load_field(d, i * sizeof(double));
-    if (!(X > 0)) continue;
-    if (dX > 0) {
-      if (increase_rule_runs) {
-        const double r = relative_change(timestep, X, dX);
-        if (r > max_increase_ratio) max_increase_ratio = r;
+    if (X > 0) {
+      if (dX > 0) {
+        if (increase_rule_runs) {
+          const double r = timestep * dX / X;  // |dX| is dX itself
+          if (r > result.max_increase_ratio) result.max_increase_ratio = r;
+          if (i == 0) result.A_rises = true, result.ratio_A = r;
+          if (i == 1) result.MerB_rises = true, result.ratio_MerB = r;
+        }
+      } else if (dX < 0) {
+        falling.amount[falling.count] = X;
+        falling.loss_rate[falling.count] = -dX;  // |dX|, exactly
+        falling.count += 1;
       }
-    } else if (dX < 0) {
-      falling.amount[falling.count] = X;
-      falling.loss_rate[falling.count] = std::fabs(dX);
-      falling.count += 1;
+    } else if (kFirstAmountListed[i] && (dX > 0 || !positive_step) && X == 0 &&
+               dX * timestep > kFirstAmount) {
+      result.first_amount_due = true;
     }
   }
-  return max_increase_ratio;
+  return result;
 }
 
-// While the product is scarce or the run is young, the fastest-rising
-// species rises by exactly 10 % (the step may grow or shrink). Then the
-// limiting species is the falling one with the largest ratio, the earliest
-// in the list on a tie. A's and MerB's ratios are kept for the target rule.
-TOLVANEX_HOT void increase_and_decrease_rules(const SpeciesState& s, const SpeciesRates& d,
-                                              const RunParameters& p,
-                                              const RunProgress& progress, StepControl& step) {
+// First-amount, increase and decrease rules. A species that starts to form
+// gets the step that forms 1e-39 mol/L of it. While the product is scarce or
+// the run is young, the fastest-rising species then rises by exactly 10 %
+// (the step may grow or shrink). Then the limiting species is the falling
+// one with the largest ratio, the earliest in the list on a tie. A's and
+// MerB's ratios are kept for the target rule.
+__attribute__((noinline)) inline void first_amount_increase_and_decrease_rules(const SpeciesState& s,
+                                                           const SpeciesRates& d,
+                                                           const RunParameters& p,
+                                                           const RunProgress& progress,
+                                                           StepControl& step, std::FILE* console) {
+  step.first_amount_flag = 0;
   step.ratio_A = 0;
   FallingSpecies falling;
   if (s.P < 0.001 * p.A0 || progress.total_iterations < 2e7) {
-    if (s.A > 0 && d.dA > 0) step.ratio_A = relative_change(step.timestep, s.A, d.dA);
-    if (s.MerB > 0 && d.dMerB > 0) {
-      step.ratio_MerB = relative_change(step.timestep, s.MerB, d.dMerB);
+    WalkResult walk = walk_listed_species<true>(s, d, step.timestep, falling);
+    if (walk.first_amount_due) {
+      apply_first_amounts(s, d, step, console);
+      walk = walk_listed_species<true>(s, d, step.timestep, falling);
     }
-    step.max_increase_ratio = walk_listed_species<true>(s, d, step.timestep, falling);
+    if (walk.A_rises) step.ratio_A = walk.ratio_A;
+    if (walk.MerB_rises) step.ratio_MerB = walk.ratio_MerB;
+    step.max_increase_ratio = walk.max_increase_ratio;
     if (step.max_increase_ratio > 0 && step.first_amount_flag == 0) {
       step.timestep = step.timestep * 0.1 / step.max_increase_ratio;
     }
   } else {
-    walk_listed_species<false>(s, d, step.timestep, falling);
+    const WalkResult walk = walk_listed_species<false>(s, d, step.timestep, falling);
+    if (walk.first_amount_due) apply_first_amounts(s, d, step, console);
   }
 
   step.maxratio = 0;
@@ -183,23 +195,23 @@ TOLVANEX_HOT void increase_and_decrease_rules(const SpeciesState& s, const Speci
 }
 
 // The fraction 1/target of the limiting species that one step may remove.
-TOLVANEX_HOT double choose_target(const SpeciesState& s, const RunParameters& p, const RunProgress& progress,
-                     const BlockCounters& counters, const StepControl& step) {
+TOLVANEX_HOT double choose_target(const SpeciesState& s, const RunParameters& p,
+                                  const RunProgress& progress, const BlockCounters& counters,
+                                  const StepControl& step) {
   const double maxratio = step.maxratio;
   const double limiting = step.limiting_amount;
-  const bool first_amount_formed = step.first_amount_flag == 1;
-  const bool A_or_MerB_limits = maxratio == step.ratio_A || maxratio == step.ratio_MerB;
-  const bool whole_species_would_go = maxratio >= 1;
+  if (step.first_amount_flag == 1 && (maxratio == step.ratio_A || maxratio == step.ratio_MerB)) {
+    // A or MerB limits in an iteration that created a first amount.
+    return counters.iterations < 300000 && progress.total_iterations < 300000 ? 2000 : 100;
+  }
+  if (!(maxratio >= 1)) return 30;
+  // The step would remove at least the whole limiting species.
+  if (limiting > 0.1 * p.A0) return 20;
+  if (limiting > 0.03 * p.A0) return 10;
+  if (limiting > 0.01 * p.A0) return 5;
   const bool not_A = limiting != s.A;
-  if (first_amount_formed && A_or_MerB_limits && counters.iterations < 300000 &&
-      progress.total_iterations < 300000)
-    return 2000;
-  if (first_amount_formed && A_or_MerB_limits) return 100;
-  if (whole_species_would_go && limiting > 0.1 * p.A0) return 20;
-  if (whole_species_would_go && limiting > 0.03 * p.A0) return 10;
-  if (whole_species_would_go && limiting > 0.01 * p.A0) return 5;
-  if (whole_species_would_go && not_A && limiting < 1e-9 * p.A0) return 1.001;
-  if (whole_species_would_go && not_A && limiting < 0.01 * p.A0) return 2;
+  if (not_A && limiting < 1e-9 * p.A0) return 1.001;
+  if (not_A && limiting < 0.01 * p.A0) return 2;
   return 30;
 }
 
@@ -233,9 +245,7 @@ TOLVANEX_HOT void choose_timestep(const SpeciesState& s, const ModelEvaluation& 
                             const RunParameters& p, const RunProgress& progress,
                             const BlockCounters& counters, StepControl& step,
                             std::FILE* console) {
-  step.first_amount_flag = 0;
-  if (first_amount_due(s, e.rates, step.timestep)) apply_first_amounts(s, e.rates, step, console);
-  increase_and_decrease_rules(s, e.rates, p, progress, step);
+  first_amount_increase_and_decrease_rules(s, e.rates, p, progress, step, console);
   target_rule(s, p, progress, counters, step);
   overshoot_rule(s, e.rates, p, step, console);
 }
