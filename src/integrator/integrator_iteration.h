@@ -5,7 +5,10 @@
 //   X(t + dt) = X(t) + dt dX/dt(t)
 #pragma once
 
+#include <cmath>
+
 #include "integrator/consistency_guard.h"
+#include "integrator/resting_route.h"
 #include "integrator/step_control.h"
 #include "model/reaction_network.h"
 
@@ -30,27 +33,47 @@ struct IterationRecords {
 };
 
 template <FluxPruning pruning>
-__attribute__((noinline)) void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
+TOLVANEX_HOT void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
   speciate(s, c.speciation);
   e.fluxes = evaluate_fluxes(s, c);
   if constexpr (pruning == FluxPruning::On) prune_negligible_fluxes(e.fluxes);
   e.rates = species_rates(e.fluxes, c.monothiol_balance);
 }
 
-template <FluxPruning pruning>
-TOLVANEX_HOT IterationVerdict integrator_iteration(IterationRecords& r) {
-  r.step.timestep = r.progress.basic_timestep;
-  evaluate_model<pruning>(r.state, r.network, r.evaluation);
-  choose_timestep(r.state, r.evaluation, r.parameters, r.progress, r.counters, r.step,
-                  r.out.console);
+// Everything after the evaluation: step choice, tightening, cap, advance,
+// guard. A resting evaluation lets the step rules, and for a finite step
+// the advance and the guard, leave the resting species alone.
+template <bool resting>
+TOLVANEX_HOT IterationVerdict finish_iteration(IterationRecords& r) {
+  choose_timestep<resting>(r.state, r.evaluation, r.parameters, r.progress, r.counters, r.step,
+                           r.out.console);
   if (r.parameters.target2 > r.counters.iterations) {
     tighten_timestep(r.state, r.evaluation, r.network, r.step, r.counters);
   }
   const double cap = kTimestepCapFactor * r.progress.basic_timestep;
   if (r.step.timestep > cap) r.step.timestep = cap;
-  advance_state(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals, r.progress.time,
-                r.step.timestep, r.parameters.organomercurial);
+  const double dt = r.step.timestep;
+  if (resting && std::isfinite(dt)) {
+    advance_state<true>(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals,
+                        r.progress.time, dt, r.parameters.organomercurial);
+    return check_consistency<true>(r.state, r.progress.time, r.parameters, r.levels, r.out);
+  }
+  advance_state(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals, r.progress.time, dt,
+                r.parameters.organomercurial);
   return check_consistency(r.state, r.progress.time, r.parameters, r.levels, r.out);
+}
+
+template <FluxPruning pruning>
+TOLVANEX_HOT IterationVerdict integrator_iteration(IterationRecords& r) {
+  r.step.timestep = r.progress.basic_timestep;
+  if constexpr (pruning == FluxPruning::On) {
+    if (r.network.resting_route_possible && resting_species_at_zero(r.state) &&
+        evaluate_resting(r.state, r.network, r.evaluation)) {
+      return finish_iteration<true>(r);
+    }
+  }
+  evaluate_model<pruning>(r.state, r.network, r.evaluation);
+  return finish_iteration<false>(r);
 }
 
 }  // namespace tolvanex

@@ -100,6 +100,12 @@ inline constexpr bool kFirstAmountListed[kListedSpecies] = {
     false, false, false, false, true,  true,  true, true, true, true, true,
     true,  true,  true,  true,  true,  false, false, false, true, true};
 
+// The resting species among them (see resting_route.h): MerB, ES, D, E, F,
+// O3 and Q.
+inline constexpr bool kRestingListed[kListedSpecies] = {
+    false, true,  false, false, false, true,  true, true, true, false, false,
+    false, false, false, false, false, false, false, true, false, true};
+
 // One walk over the listed species: every present species is rising (its
 // ratio counts for the increase rule, when that rule runs) or falling (it is
 // kept for the decrease scan) or neither. An absent species of the
@@ -114,7 +120,7 @@ struct WalkResult {
   double ratio_A = 0, ratio_MerB = 0;  // their ratios when they rise
 };
 
-template <bool increase_rule_runs>
+template <bool increase_rule_runs, bool resting>
 TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const SpeciesRates& d,
                                             double timestep, FallingSpecies& falling) {
   WalkResult result;
@@ -124,6 +130,7 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
   const bool positive_step = timestep > 0;
 #pragma GCC unroll 21
   for (int i = 0; i < kListedSpecies; ++i) {
+    if (resting && kRestingListed[i]) continue;  // +0, with a derivative of 0
     const double X = load_field(s, i * sizeof(double));
     const double dX = load_field(d, i * sizeof(double));
     if (X > 0) {
@@ -153,7 +160,8 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
 // (the step may grow or shrink). Then the limiting species is the falling
 // one with the largest ratio, the earliest in the list on a tie. A's and
 // MerB's ratios are kept for the target rule.
-__attribute__((noinline)) inline void first_amount_increase_and_decrease_rules(const SpeciesState& s,
+template <bool resting>
+__attribute__((noinline)) void first_amount_increase_and_decrease_rules(const SpeciesState& s,
                                                            const SpeciesRates& d,
                                                            const RunParameters& p,
                                                            const RunProgress& progress,
@@ -162,10 +170,10 @@ __attribute__((noinline)) inline void first_amount_increase_and_decrease_rules(c
   step.ratio_A = 0;
   FallingSpecies falling;
   if (s.P < 0.001 * p.A0 || progress.total_iterations < 2e7) {
-    WalkResult walk = walk_listed_species<true>(s, d, step.timestep, falling);
+    WalkResult walk = walk_listed_species<true, resting>(s, d, step.timestep, falling);
     if (walk.first_amount_due) {
       apply_first_amounts(s, d, step, console);
-      walk = walk_listed_species<true>(s, d, step.timestep, falling);
+      walk = walk_listed_species<true, resting>(s, d, step.timestep, falling);
     }
     if (walk.A_rises) step.ratio_A = walk.ratio_A;
     if (walk.MerB_rises) step.ratio_MerB = walk.ratio_MerB;
@@ -174,7 +182,7 @@ __attribute__((noinline)) inline void first_amount_increase_and_decrease_rules(c
       step.timestep = step.timestep * 0.1 / step.max_increase_ratio;
     }
   } else {
-    const WalkResult walk = walk_listed_species<false>(s, d, step.timestep, falling);
+    const WalkResult walk = walk_listed_species<false, resting>(s, d, step.timestep, falling);
     if (walk.first_amount_due) apply_first_amounts(s, d, step, console);
   }
 
@@ -241,11 +249,12 @@ TOLVANEX_HOT void overshoot_rule(const SpeciesState& s, const SpeciesRates& d, c
 
 // First-amount, increase, decrease, target and overshoot rules, starting
 // from step.timestep. Prints the first-amount and overshoot messages.
+template <bool resting = false>
 TOLVANEX_HOT void choose_timestep(const SpeciesState& s, const ModelEvaluation& e,
                             const RunParameters& p, const RunProgress& progress,
                             const BlockCounters& counters, StepControl& step,
                             std::FILE* console) {
-  first_amount_increase_and_decrease_rules(s, e.rates, p, progress, step, console);
+  first_amount_increase_and_decrease_rules<resting>(s, e.rates, p, progress, step, console);
   target_rule(s, p, progress, counters, step);
   overshoot_rule(s, e.rates, p, step, console);
 }

@@ -116,15 +116,6 @@ TOLVANEX_SAME_PLACE(organic);
 static_assert(offsetof(NetFluxes, flux37) == offsetof(FluxTotals, total_flux37));
 static_assert(sizeof(NetFluxes) == 20 * sizeof(double) && sizeof(FluxTotals) == 19 * sizeof(double));
 
-// The species that move by the plain Euler rule, as pairs of neighbours
-// (offset of the first): A MerB, C ES, D E, F G, I J, K L, M N, O1 O2, O3 P,
-// PHMB organic.
-inline constexpr std::array<std::size_t, 10> kEulerStepPairs = {
-    offsetof(SpeciesState, A),  offsetof(SpeciesState, C),  offsetof(SpeciesState, D),
-    offsetof(SpeciesState, F),  offsetof(SpeciesState, I),  offsetof(SpeciesState, K),
-    offsetof(SpeciesState, M),  offsetof(SpeciesState, O1), offsetof(SpeciesState, O3),
-    offsetof(SpeciesState, PHMB)};
-
 // What the rate laws need besides the state, fixed for a run.
 struct NetworkConstants {
   RateTable rates;
@@ -133,14 +124,16 @@ struct NetworkConstants {
   double k31_H = 0;         // k31 [H+], likewise for step 31
   SpeciationConstants speciation;
   bool monothiol_balance = false;  // type 3: steps 5, 9, 17, 25, 29, 35 move free acceptor
+  bool resting_route_possible = false;  // see integrator/resting_route.h
 };
 
 NetworkConstants network_constants(const RateTable& rates, const RunParameters& parameters);
 
-// The net fluxes of a state whose acceptor split has been worked out.
-TOLVANEX_HOT NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConstants& c) {
+// The net fluxes of steps 1 to 19, of a state whose acceptor split has been
+// worked out.
+TOLVANEX_HOT void evaluate_fluxes_1_to_19(const SpeciesState& s, const NetworkConstants& c,
+                                          NetFluxes& n) {
   const auto& k = c.rates.k;
-  NetFluxes n;
   n.flux1 = k[1] * s.thiol * s.A - k[2] * s.C;
   n.flux3 = k[3] * s.C - k[4] * s.K;
   n.flux5 = k[5] * s.thiolate_factor * s.K - k[6] * s.N;
@@ -151,6 +144,13 @@ TOLVANEX_HOT NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConst
   n.flux15 = k[15] * s.thiol * s.A - k[16] * s.G;
   n.flux17 = k[17] * s.thiol_factor * s.G - k[18] * s.I;
   n.flux19 = k[19] * s.I - k[20] * s.J;
+}
+
+// The net fluxes of steps 21 to 39: the organomercurial steps and the route
+// through the anionic intermediates D, E, F and Q.
+TOLVANEX_HOT void evaluate_fluxes_21_to_39(const SpeciesState& s, const NetworkConstants& c,
+                                           NetFluxes& n) {
+  const auto& k = c.rates.k;
   n.flux21 = k[21] * s.ES - k[22] * s.A * s.organic;
   n.flux23 = k[24] * s.D - k[23] * s.thiolate * s.A;
   n.flux25 = k[26] * s.F - k[25] * s.thiolate_factor * s.G;
@@ -161,6 +161,13 @@ TOLVANEX_HOT NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConst
   n.flux35 = k[35] * s.thiol_factor * s.Q - k[36] * s.N;
   n.flux37 = k[38] * s.O3 * s.P - k[37] * s.J;
   n.flux39 = kOrganomercurialBindingRate * s.MerB * s.PHMB - kOrganomercurialReleaseRate * s.ES;
+}
+
+// The net fluxes of a state whose acceptor split has been worked out.
+TOLVANEX_HOT NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConstants& c) {
+  NetFluxes n;
+  evaluate_fluxes_1_to_19(s, c, n);
+  evaluate_fluxes_21_to_39(s, c, n);
   return n;
 }
 
@@ -224,17 +231,35 @@ TOLVANEX_HOT SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balan
 // the step; advances time, state and the running flux totals. In
 // organomercurial mode the released enzyme (O1, O2, O3) goes back to MerB,
 // so that it can bind further organomercurial and is counted once.
+//
+// With skip_resting, the caller knows that D, E, Q, PHMB and organic are
+// exactly +0 with derivatives of 0, that flux21 to flux39 are exactly 0 and
+// that dt is finite: those species and totals would not change, and are left
+// as they are.
+template <bool skip_resting = false>
 TOLVANEX_HOT void advance_state(SpeciesState& s, const SpeciesRates& r, const NetFluxes& n,
-                          FluxTotals& totals, double& time, double dt, bool organomercurial) {
+                                FluxTotals& totals, double& time, double dt,
+                                bool organomercurial) {
   time = time + dt;
   // X := X + dt dX, two neighbouring species at a time; S moves by both
   // acceptor forms, Q has no partner.
   const DoublePair dt2 = both(dt);
-#pragma GCC unroll 10
-  for (std::size_t offset : kEulerStepPairs) {
+  auto euler_pair = [&](std::size_t offset) {
     store_pair(s, offset, add(load_pair(s, offset), multiply(dt2, load_pair(r, offset))));
+  };
+  euler_pair(offsetof(SpeciesState, A));  // A MerB
+  euler_pair(offsetof(SpeciesState, C));  // C ES
+  if (!skip_resting) euler_pair(offsetof(SpeciesState, D));  // D E
+  euler_pair(offsetof(SpeciesState, F));    // F G
+  euler_pair(offsetof(SpeciesState, I));    // I J
+  euler_pair(offsetof(SpeciesState, K));    // K L
+  euler_pair(offsetof(SpeciesState, M));    // M N
+  euler_pair(offsetof(SpeciesState, O1));   // O1 O2
+  euler_pair(offsetof(SpeciesState, O3));   // O3 P
+  if (!skip_resting) {
+    euler_pair(offsetof(SpeciesState, PHMB));  // PHMB organic
+    s.Q = s.Q + dt * r.dQ;
   }
-  s.Q = s.Q + dt * r.dQ;
   s.S = (s.S + dt * r.dthiol) + dt * r.dthiolate;
   s.apoMerB = s.O1 + s.O2 + s.O3;
   if (organomercurial) {
@@ -244,13 +269,21 @@ TOLVANEX_HOT void advance_state(SpeciesState& s, const SpeciesRates& r, const Ne
     s.O3 = 0;
     s.apoMerB = 0;
   }
-  // total_fluxN := total_fluxN + dt fluxN, pairs of flux1 .. flux36, then flux37.
-#pragma GCC unroll 9
-  for (std::size_t pair = 0; pair < 9; ++pair) {
+  // total_fluxN := total_fluxN + dt fluxN: pairs of flux1 .. flux19, then of
+  // flux21 .. flux35, then flux37.
+#pragma GCC unroll 5
+  for (std::size_t pair = 0; pair < 5; ++pair) {
     const std::size_t offset = pair * kPairBytes;
     store_pair(totals, offset, add(load_pair(totals, offset), multiply(dt2, load_pair(n, offset))));
   }
-  totals.total_flux37 = totals.total_flux37 + dt * n.flux37;
+  if (!skip_resting) {
+#pragma GCC unroll 4
+    for (std::size_t pair = 5; pair < 9; ++pair) {
+      const std::size_t offset = pair * kPairBytes;
+      store_pair(totals, offset, add(load_pair(totals, offset), multiply(dt2, load_pair(n, offset))));
+    }
+    totals.total_flux37 = totals.total_flux37 + dt * n.flux37;
+  }
 }
 
 }  // namespace tolvanex
