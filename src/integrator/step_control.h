@@ -186,13 +186,15 @@ __attribute__((noinline)) void first_amount_increase_and_decrease_rules(const Sp
     if (walk.first_amount_due) apply_first_amounts(s, d, step, console);
   }
 
-  step.maxratio = 0;
+  double maxratio = 0;
+  double limiting_amount = step.limiting_amount;
+  const double t = step.timestep;
   auto consider = [&](int i) {
-    const double r = step.timestep * falling.loss_rate[i] / falling.amount[i];
-    if (r > step.maxratio) {
-      step.maxratio = r;
-      step.limiting_amount = falling.amount[i];
-    }
+    const double X = falling.amount[i];
+    const double r = t * falling.loss_rate[i] / X;
+    const bool larger = r > maxratio;
+    limiting_amount = larger ? X : limiting_amount;
+    maxratio = larger ? r : maxratio;
     return r;
   };
   // A and MerB lead the list, so when they fall they are its first entries.
@@ -200,6 +202,8 @@ __attribute__((noinline)) void first_amount_increase_and_decrease_rules(const Sp
   if (s.A > 0 && d.dA < 0) step.ratio_A = consider(i++);
   if (s.MerB > 0 && d.dMerB < 0) step.ratio_MerB = consider(i++);
   for (; i < falling.count; ++i) consider(i);
+  step.maxratio = maxratio;
+  step.limiting_amount = limiting_amount;
 }
 
 // The fraction 1/target of the limiting species that one step may remove.

@@ -28,7 +28,7 @@ namespace tolvanex {
 //
 // The fields A to Q stand in the order in which the step choice walks the
 // falling species, with the acceptor forms among them, and SpeciesRates keeps
-// the same order; the integrator relies on this (see packed_pairs.h).
+// the same order; the integrator relies on this (see model/field_pairs.h).
 struct SpeciesState {
   double A = 0, MerB = 0, thiolate = 0, thiol = 0, C = 0, ES = 0;
   double D = 0, E = 0, F = 0, G = 0, I = 0, J = 0, K = 0, L = 0, M = 0, N = 0;
