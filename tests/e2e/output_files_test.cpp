@@ -36,19 +36,22 @@ const char* const kTraceColumnHeader =
     "\t  Anionic  Int2 C96-bound\t ";
 
 const char* const kFluxColumnHeader =
-    " \n  \n  \n Time  \t  flux1      \t   flux3      \t   flux5     \t   flux7      \t  flux9 \t   "
+    " \n  \n  \n Time  \t  flux1      \t   flux3      \t   flux5     \t   flux7      \t  flux9 \t  "
+    " "
     "flux11      \t   flux13      \t   flux15     \t   flux17      \t  flux19 \t  flux21      \t   "
     "flux23      \t   flux25     \t   flux27      \t  flux29 \t  flux31      \t   flux33      \t   "
     "flux35     \t   flux37      \t  flux39 \n     ";
 
 const char* const kMerANote =
-    " \n This run assumes that the Hg-coordinating molecule is MerA, the physiological acceptor. It "
+    " \n This run assumes that the Hg-coordinating molecule is MerA, the physiological acceptor. "
+    "It "
     "contains two thiols, at least one of which has a low pKa. \n";
 const char* const kDithiolNote =
     " \n This run assumes that the Hg-coordinating molecule is a dithiol (like dithiotheitol). It "
     "contains two thiols, with pKas around 10.4 \n";
 const char* const kMonothiolNote =
-    " \n This run assumes that the Hg-coordinating molecule is a monothiol, like cysteine or reduced "
+    " \n This run assumes that the Hg-coordinating molecule is a monothiol, like cysteine or "
+    "reduced "
     "glutathione. \n";
 const char* const kMonothiolScalingNote =
     " \n The bimolecular steps with activation DeltaG < 4 (i.e. theoretically faster than a "
@@ -79,8 +82,8 @@ struct RunSetup {
   std::vector<std::string> arguments() const {
     std::vector<std::string> words;
     if (!organomercurial.empty()) words.push_back(organomercurial);
-    for (const std::string* w : {&target2, &initial_timestep, &pH, &molecule_type, &wanted_time,
-                                 &enzyme, &acceptor}) {
+    for (const std::string* w :
+         {&target2, &initial_timestep, &pH, &molecule_type, &wanted_time, &enzyme, &acceptor}) {
       words.push_back(*w);
     }
     words.insert(words.end(), barriers.begin(), barriers.end());
@@ -177,17 +180,18 @@ RunSetup from_example(const std::string& example, const std::string& wanted_time
   setup.wanted_time = wanted_time;
   setup.enzyme = words[at++];
   setup.acceptor = words[at++];
-  setup.barriers.assign(words.begin() + static_cast<long>(at), words.begin() + static_cast<long>(at) + 38);
+  setup.barriers.assign(words.begin() + static_cast<long>(at),
+                        words.begin() + static_cast<long>(at) + 38);
   return setup;
 }
 
 // Barriers that exercise the Eyring relation across its range: 0, a negative
 // one, the 60 kcal/mol edge and just above it, and everyday values.
 std::vector<std::string> assorted_barriers() {
-  return {"0",    "4",   "10",  "15",   "20",     "60",  "60.001", "-1",  "12.5", "18",
-          "3.25", "22",  "0.5", "61",   "17.75",  "9",   "13",     "21",  "8.8",  "16",
-          "11",   "19",  "7",   "23",   "14",     "100", "5.5",    "2",   "1.5",  "60.5",
-          "6",    "24",  "2.7", "21.9", "15.6",   "21",  "14.3",   "16.9"};
+  return {"0",    "4",  "10",  "15",   "20",    "60",  "60.001", "-1",  "12.5", "18",
+          "3.25", "22", "0.5", "61",   "17.75", "9",   "13",     "21",  "8.8",  "16",
+          "11",   "19", "7",   "23",   "14",    "100", "5.5",    "2",   "1.5",  "60.5",
+          "6",    "24", "2.7", "21.9", "15.6",  "21",  "14.3",   "16.9"};
 }
 
 void expect_set_up_only(const RunSetup& setup, const ProgramRun& run, const std::string& label) {
@@ -249,9 +253,12 @@ TEST(OutputFiles, SetUpPartIsExactForEveryMoleculeType) {
 TEST(OutputFiles, SetUpFiguresOfTheTraceFile) {
   RunSetup setup;
   setup.barriers = assorted_barriers();
-  for (const auto& [type, pka] : std::vector<std::pair<std::string, std::string>>{
-           {"1", "6.00e+00"}, {"1.0", "6.00e+00"}, {"2", "1.04e+01"}, {"3", "1.04e+01"},
-           {"7", "1.04e+01"}}) {
+  for (const auto& [type, pka] :
+       std::vector<std::pair<std::string, std::string>>{{"1", "6.00e+00"},
+                                                        {"1.0", "6.00e+00"},
+                                                        {"2", "1.04e+01"},
+                                                        {"3", "1.04e+01"},
+                                                        {"7", "1.04e+01"}}) {
     setup.molecule_type = type;
     const ProgramRun run = run_program_in(kFullProgram, setup.arguments());
     const std::string trace = run.file(setup.trace_name);
@@ -261,10 +268,11 @@ TEST(OutputFiles, SetUpFiguresOfTheTraceFile) {
     const std::string k6_line =
         type == "3" ? format("DeltaG*(6 )= 6.00e+01 \t k6=%6.5e\n", eyring_constant(60) * 0.001165)
                     : "DeltaG*(6 )= 6.00e+01 \t k6=6.13981e-32\n";
-    for (const std::string& line : {std::string("DeltaG*(1 )= 0.00e+00 \t k1=6.20935e+12\n"),
-                                    std::string("DeltaG*(2 )= 4.00e+00 \t k2=7.23414e+09\n"), k6_line,
-                                    std::string("DeltaG*(7 )= 6.00e+01 \t k7=0.00000e+00\n"),
-                                    std::string("DeltaG*(8 )= -1.00e+00 \t k8=3.36094e+13\n")}) {
+    for (const std::string& line :
+         {std::string("DeltaG*(1 )= 0.00e+00 \t k1=6.20935e+12\n"),
+          std::string("DeltaG*(2 )= 4.00e+00 \t k2=7.23414e+09\n"), k6_line,
+          std::string("DeltaG*(7 )= 6.00e+01 \t k7=0.00000e+00\n"),
+          std::string("DeltaG*(8 )= -1.00e+00 \t k8=3.36094e+13\n")}) {
       EXPECT_NE(trace.find(line), std::string::npos) << type << ": " << line;
     }
     // Only the trace file carries molecule notes; the flux file never does.
@@ -281,12 +289,12 @@ TEST(OutputFiles, SetUpFiguresOfTheTraceFile) {
   setup.molecule_type = "3";
   const ProgramRun run = run_program_in(kFullProgram, setup.arguments());
   const std::string trace = run.file(setup.trace_name);
-  EXPECT_NE(trace.find(format("DeltaG*(35 )= 1.56e+01 \t k35=%6.5e\n",
-                              eyring_constant(15.6) * 0.001165)),
-            std::string::npos);
-  EXPECT_NE(trace.find(format("DeltaG*(36 )= 2.10e+01 \t k36=%6.5e\n",
-                              eyring_constant(21) * 0.001165)),
-            std::string::npos);
+  EXPECT_NE(
+      trace.find(format("DeltaG*(35 )= 1.56e+01 \t k35=%6.5e\n", eyring_constant(15.6) * 0.001165)),
+      std::string::npos);
+  EXPECT_NE(
+      trace.find(format("DeltaG*(36 )= 2.10e+01 \t k36=%6.5e\n", eyring_constant(21) * 0.001165)),
+      std::string::npos);
   EXPECT_NE(trace.find("DeltaG*(30 )= 6.05e+01 \t k30=0.00000e+00\n"), std::string::npos);
   EXPECT_NE(trace.find(format("DeltaG*(31 )= 6.00e+00 \t k31=%6.5e\n", eyring_constant(6))),
             std::string::npos);
@@ -324,9 +332,9 @@ TEST(OutputFiles, RunsAppendToExistingFiles) {
   EXPECT_EQ(last.file("shared.trace"),
             old_trace + expected_trace_file(setup) + expected_trace_file(setup));
   EXPECT_EQ(last.file("other.trace"), expected_trace_file(other));
-  EXPECT_EQ(last.file("flux_analysis.txt"), old_flux + expected_flux_file(setup) +
-                                                expected_flux_file(setup) +
-                                                expected_flux_file(other));
+  EXPECT_EQ(
+      last.file("flux_analysis.txt"),
+      old_flux + expected_flux_file(setup) + expected_flux_file(setup) + expected_flux_file(other));
 }
 
 // The same with runs that do run blocks: the second run's part of each file
@@ -350,7 +358,8 @@ TEST(OutputFiles, RunsWithBlocksAppendTheirWholeOutput) {
   std::filesystem::create_directory(fresh + "/results");
   const ProgramRun alone = run_program_in(kFullProgram, setup.arguments(), fresh);
 
-  EXPECT_EQ(second.file("results/kinetics.trace"), first_trace + alone.file("results/kinetics.trace"));
+  EXPECT_EQ(second.file("results/kinetics.trace"),
+            first_trace + alone.file("results/kinetics.trace"));
   EXPECT_EQ(second.file("flux_analysis.txt"), first_flux + alone.file("flux_analysis.txt"));
   const std::string run_line = "\n\n Flux analysis for run results/kinetics.trace \n";
   const std::string flux = second.file("flux_analysis.txt");
