@@ -45,14 +45,19 @@ TOLVANEX_HOT void evaluate_model(SpeciesState& s, const NetworkConstants& c, Mod
 // the advance and the guard, leave the resting species alone.
 template <bool resting>
 TOLVANEX_HOT IterationVerdict finish_iteration(IterationRecords& r) {
-  choose_timestep<resting>(r.state, r.evaluation, r.parameters, r.progress, r.counters, r.step,
+  // The step record is worked on in a local copy, which the compiler can
+  // keep in registers; it goes back to the run's record at the end.
+  StepControl step = r.step;
+  choose_timestep<resting>(r.state, r.evaluation, r.parameters, r.progress, r.counters, step,
                            r.out.console);
   if (r.parameters.target2 > r.counters.iterations) {
-    tighten_timestep(r.state, r.evaluation, r.network, r.step, r.counters);
+    step.timestep = tightened_timestep(r.state, r.evaluation, r.network, step.timestep,
+                                       step.maxratio, r.counters);
   }
   const double cap = kTimestepCapFactor * r.progress.basic_timestep;
-  if (r.step.timestep > cap) r.step.timestep = cap;
-  const double dt = r.step.timestep;
+  if (step.timestep > cap) step.timestep = cap;
+  r.step = step;
+  const double dt = step.timestep;
   if (resting && std::isfinite(dt)) {
     advance_state<true>(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals,
                         r.progress.time, dt, r.parameters.organomercurial);

@@ -5,11 +5,12 @@ namespace {
 
 // A species at exactly 0 that would form more than the first amount in this
 // step gets the step that forms exactly the first amount.
-void first_amount(const char* label, double X, double dX, StepControl& step, std::FILE* console) {
-  if (X == 0 && dX * step.timestep > kFirstAmount) {
-    step.timestep = kFirstAmount / dX;
-    std::fprintf(console, "\n\n  first amount of %s is %5.3e \n\n", label, dX * step.timestep);
-    step.first_amount_flag = 1;
+void first_amount(const char* label, double X, double dX, FirstAmountOutcome& outcome,
+                  std::FILE* console) {
+  if (X == 0 && dX * outcome.timestep > kFirstAmount) {
+    outcome.timestep = kFirstAmount / dX;
+    std::fprintf(console, "\n\n  first amount of %s is %5.3e \n\n", label, dX * outcome.timestep);
+    outcome.first_amount_flag = 1;
   }
 }
 
@@ -26,33 +27,34 @@ bool growing_intermediate_turns(const SpeciesRates& now, const SpeciesRates& tri
 
 }  // namespace
 
-void apply_first_amounts(const SpeciesState& s, const SpeciesRates& d, StepControl& step,
-                         std::FILE* console) {
-  step.first_amount_flag = 0;
-  first_amount("ES", s.ES, d.dES, step, console);
-  first_amount("C", s.C, d.dC, step, console);
-  first_amount("D", s.D, d.dD, step, console);
-  first_amount("E", s.E, d.dE, step, console);
-  first_amount("F", s.F, d.dF, step, console);
-  first_amount("G", s.G, d.dG, step, console);
-  first_amount("I", s.I, d.dI, step, console);
-  first_amount("J", s.J, d.dJ, step, console);
-  first_amount("K", s.K, d.dK, step, console);
-  first_amount("L", s.L, d.dL, step, console);
-  first_amount("M", s.M, d.dM, step, console);
-  first_amount("N", s.N, d.dN, step, console);
-  first_amount("P", s.P, d.dP, step, console);
-  first_amount("Q", s.Q, d.dQ, step, console);
+FirstAmountOutcome apply_first_amounts(const SpeciesState& s, const SpeciesRates& d,
+                                       double timestep, std::FILE* console) {
+  FirstAmountOutcome outcome{timestep, 0};
+  first_amount("ES", s.ES, d.dES, outcome, console);
+  first_amount("C", s.C, d.dC, outcome, console);
+  first_amount("D", s.D, d.dD, outcome, console);
+  first_amount("E", s.E, d.dE, outcome, console);
+  first_amount("F", s.F, d.dF, outcome, console);
+  first_amount("G", s.G, d.dG, outcome, console);
+  first_amount("I", s.I, d.dI, outcome, console);
+  first_amount("J", s.J, d.dJ, outcome, console);
+  first_amount("K", s.K, d.dK, outcome, console);
+  first_amount("L", s.L, d.dL, outcome, console);
+  first_amount("M", s.M, d.dM, outcome, console);
+  first_amount("N", s.N, d.dN, outcome, console);
+  first_amount("P", s.P, d.dP, outcome, console);
+  first_amount("Q", s.Q, d.dQ, outcome, console);
+  return outcome;
 }
 
-void correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p,
-                       StepControl& step, std::FILE* console) {
-  const double overshoot = step.timestep * dS / (p.S0 - s.S);
+double correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p,
+                         double timestep, double maxratio, double target, std::FILE* console) {
+  const double overshoot = timestep * dS / (p.S0 - s.S);
   std::fprintf(console,
                "S was overshooting initial amount!!!  maxratio=    %5.3e  new timestep= %5.3e "
                "target= %5.3e \n",
-               step.maxratio, step.timestep, step.target);
-  step.timestep = step.timestep * 0.1 / overshoot;
+               maxratio, timestep, target);
+  return timestep * 0.1 / overshoot;
 }
 
 SpeciesRates trial_rates(const SpeciesState& s, const SpeciesRates& d, const NetworkConstants& c,
@@ -80,17 +82,19 @@ SpeciesRates trial_rates(const SpeciesState& s, const SpeciesRates& d, const Net
   return species_rates(evaluate_fluxes(t, c), c.monothiol_balance);
 }
 
-void tighten_timestep(const SpeciesState& s, const ModelEvaluation& e, const NetworkConstants& c,
-                      StepControl& step, BlockCounters& counters) {
+double tightened_timestep(const SpeciesState& s, const ModelEvaluation& e,
+                          const NetworkConstants& c, double timestep, double maxratio,
+                          BlockCounters& counters) {
   int cycles = 0;
-  while (growing_intermediate_turns(e.rates, trial_rates(s, e.rates, c, step.timestep))) {
-    step.timestep = step.timestep / 3;
+  while (growing_intermediate_turns(e.rates, trial_rates(s, e.rates, c, timestep))) {
+    timestep = timestep / 3;
     ++cycles;
     if (cycles >= kMaxTighteningCycles) break;
   }
   counters.tightening_iterations += 1;
-  counters.maxratio_sum += step.maxratio;
+  counters.maxratio_sum += maxratio;
   counters.extra_cycles += cycles;
+  return timestep;
 }
 
 }  // namespace tolvanex

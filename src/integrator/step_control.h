@@ -51,21 +51,37 @@ inline constexpr double kTimestepCapFactor = 10;
 
 // Rarely taken parts, kept out of the iteration's straight path.
 
-// The first-amount rule proper: walks ES, C, D ... N, P, Q in order, prints
-// the message of every species that forms its first amount, and sets the flag.
-void apply_first_amounts(const SpeciesState& s, const SpeciesRates& d, StepControl& step,
-                         std::FILE* console);
+// (They take and return values rather than the step record, so that the
+// iteration can keep that record in registers.)
 
-// S would pass S0 within the step: prints the message and shortens the step
-// so that S rises by a tenth of the room left.
-void correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p,
-                       StepControl& step, std::FILE* console);
+// The first-amount rule proper: walks ES, C, D ... N, P, Q in order with the
+// step as it stands, prints the message of every species that forms its
+// first amount, and gives the step and first_amount_flag that result.
+struct FirstAmountOutcome {
+  double timestep;
+  int first_amount_flag;
+};
+FirstAmountOutcome apply_first_amounts(const SpeciesState& s, const SpeciesRates& d,
+                                       double timestep, std::FILE* console);
 
-// Divides step.timestep by 3 while a trial step of that length would turn a
-// growing intermediate into a falling one (at most 30 times), and adds the
+// S would pass S0 within the step: prints the message and gives the step
+// that lets S rise by a tenth of the room left.
+double correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p,
+                         double timestep, double maxratio, double target, std::FILE* console);
+
+// The step divided by 3 as long as a trial step of that length would turn
+// a growing intermediate into a falling one (at most 30 times); adds the
 // iteration to the block's tightening statistics.
-void tighten_timestep(const SpeciesState& s, const ModelEvaluation& e, const NetworkConstants& c,
-                      StepControl& step, BlockCounters& counters);
+double tightened_timestep(const SpeciesState& s, const ModelEvaluation& e,
+                          const NetworkConstants& c, double timestep, double maxratio,
+                          BlockCounters& counters);
+
+// The same on a step record.
+inline void tighten_timestep(const SpeciesState& s, const ModelEvaluation& e,
+                             const NetworkConstants& c, StepControl& step,
+                             BlockCounters& counters) {
+  step.timestep = tightened_timestep(s, e, c, step.timestep, step.maxratio, counters);
+}
 
 // Derivatives of a trial state one step of length dt ahead of s (fluxes never
 // pruned). Only the twelve intermediates' derivatives are meaningful.
@@ -161,7 +177,7 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
 // one with the largest ratio, the earliest in the list on a tie. A's and
 // MerB's ratios are kept for the target rule.
 template <bool resting>
-__attribute__((noinline)) void first_amount_increase_and_decrease_rules(const SpeciesState& s,
+TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s,
                                                            const SpeciesRates& d,
                                                            const RunParameters& p,
                                                            const RunProgress& progress,
@@ -172,7 +188,9 @@ __attribute__((noinline)) void first_amount_increase_and_decrease_rules(const Sp
   if (s.P < 0.001 * p.A0 || progress.total_iterations < 2e7) {
     WalkResult walk = walk_listed_species<true, resting>(s, d, step.timestep, falling);
     if (walk.first_amount_due) {
-      apply_first_amounts(s, d, step, console);
+      const FirstAmountOutcome first = apply_first_amounts(s, d, step.timestep, console);
+      step.timestep = first.timestep;
+      step.first_amount_flag = first.first_amount_flag;
       walk = walk_listed_species<true, resting>(s, d, step.timestep, falling);
     }
     if (walk.A_rises) step.ratio_A = walk.ratio_A;
@@ -183,7 +201,11 @@ __attribute__((noinline)) void first_amount_increase_and_decrease_rules(const Sp
     }
   } else {
     const WalkResult walk = walk_listed_species<false, resting>(s, d, step.timestep, falling);
-    if (walk.first_amount_due) apply_first_amounts(s, d, step, console);
+    if (walk.first_amount_due) {
+      const FirstAmountOutcome first = apply_first_amounts(s, d, step.timestep, console);
+      step.timestep = first.timestep;
+      step.first_amount_flag = first.first_amount_flag;
+    }
   }
 
   double maxratio = 0;
@@ -248,7 +270,9 @@ TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p, con
 TOLVANEX_HOT void overshoot_rule(const SpeciesState& s, const SpeciesRates& d, const RunParameters& p,
                            StepControl& step, std::FILE* console) {
   const double dS = d.dthiol + d.dthiolate;
-  if (s.S + step.timestep * dS > p.S0) correct_overshoot(s, dS, p, step, console);
+  if (s.S + step.timestep * dS > p.S0) {
+    step.timestep = correct_overshoot(s, dS, p, step.timestep, step.maxratio, step.target, console);
+  }
 }
 
 // First-amount, increase, decrease, target and overshoot rules, starting
