@@ -67,18 +67,18 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   evaluate_fluxes_1_to_19(s, c, n);
   // The pruning of the full program, over flux1 .. flux19: the others are at
   // most 0 and cannot hold the largest net flux once it is positive.
+  const DoublePair f[5] = {pair_of(n.flux1, n.flux3), pair_of(n.flux5, n.flux7),
+                           pair_of(n.flux9, n.flux11), pair_of(n.flux13, n.flux15),
+                           pair_of(n.flux17, n.flux19)};
   DoublePair largest = both(n.flux1);
 #pragma GCC unroll 5
-  for (std::size_t pair = 0; pair < 5; ++pair) {
-    largest = keep_larger(largest, load_pair(n, pair * kPairBytes));
-  }
+  for (std::size_t pair = 0; pair < 5; ++pair) largest = keep_larger(largest, f[pair]);
   const double threshold = larger_lane(largest) * kPruningThreshold;
   if (!(threshold > 0)) return false;
   const DoublePair threshold2 = both(threshold);
 #pragma GCC unroll 5
   for (std::size_t pair = 0; pair < 5; ++pair) {
-    const DoublePair f = load_pair(n, pair * kPairBytes);
-    store_pair(n, pair * kPairBytes, zero_where(less(f, threshold2), f));
+    store_pair(n, pair * kPairBytes, zero_where(less(f[pair], threshold2), f[pair]));
   }
   n.flux21 = 0;
   n.flux23 = 0;

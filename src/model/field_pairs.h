@@ -37,6 +37,7 @@ using DoublePair = __m128d;
 using PairMask = __m128d;  // lanes all ones (true) or all zeros (false)
 
 inline DoublePair both(double x) { return _mm_set1_pd(x); }
+inline DoublePair pair_of(double first, double second) { return _mm_set_pd(second, first); }
 inline DoublePair add(DoublePair a, DoublePair b) { return _mm_add_pd(a, b); }
 inline DoublePair multiply(DoublePair a, DoublePair b) { return _mm_mul_pd(a, b); }
 inline DoublePair divide(DoublePair a, DoublePair b) { return _mm_div_pd(a, b); }
@@ -77,6 +78,7 @@ struct PairMask {
 };
 
 inline DoublePair both(double x) { return {{x, x}}; }
+inline DoublePair pair_of(double first, double second) { return {{first, second}}; }
 inline DoublePair add(DoublePair a, DoublePair b) {
   return {{a.lane[0] + b.lane[0], a.lane[1] + b.lane[1]}};
 }

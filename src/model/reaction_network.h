@@ -175,19 +175,23 @@ TOLVANEX_HOT NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConst
 // comparisons; a flux equal to the bound stays). A negative net flux is
 // therefore always dropped, and none is left negative.
 TOLVANEX_HOT void prune_negligible_fluxes(NetFluxes& n) {
+  // The fluxes as pairs of neighbours, formed in registers (they have just
+  // been computed one by one).
+  DoublePair f[kNetFluxPairs] = {
+      pair_of(n.flux1, n.flux3),   pair_of(n.flux5, n.flux7),   pair_of(n.flux9, n.flux11),
+      pair_of(n.flux13, n.flux15), pair_of(n.flux17, n.flux19), pair_of(n.flux21, n.flux23),
+      pair_of(n.flux25, n.flux27), pair_of(n.flux29, n.flux31), pair_of(n.flux33, n.flux35),
+      pair_of(n.flux37, n.flux39)};
   // The largest signed net flux: lane 0 walks flux1, flux5, ..., flux37,
   // lane 1 flux3, flux7, ..., flux39, both starting from flux1.
   DoublePair largest = both(n.flux1);
 #pragma GCC unroll 10
-  for (std::size_t pair = 0; pair < kNetFluxPairs; ++pair) {
-    largest = keep_larger(largest, load_pair(n, pair * kPairBytes));
-  }
+  for (std::size_t pair = 0; pair < kNetFluxPairs; ++pair) largest = keep_larger(largest, f[pair]);
   const double max_net_flux = larger_lane(largest);
   const DoublePair threshold = both(max_net_flux * kPruningThreshold);
 #pragma GCC unroll 10
   for (std::size_t pair = 0; pair < kNetFluxPairs; ++pair) {
-    const DoublePair f = load_pair(n, pair * kPairBytes);
-    store_pair(n, pair * kPairBytes, zero_where(less(f, threshold), f));
+    store_pair(n, pair * kPairBytes, zero_where(less(f[pair], threshold), f[pair]));
   }
 }
 
