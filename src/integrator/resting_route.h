@@ -63,8 +63,23 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
                 both_hold(at_least(limit, absolute(factors_a)), at_least(limit, absolute(factors_b))));
   if (!all_lanes(holds)) return false;
 
-  NetFluxes& n = e.fluxes;
+  NetFluxes n;
   evaluate_fluxes_1_to_19(s, c, n);
+  n.flux21 = 0;
+  n.flux23 = 0;
+  n.flux25 = 0;
+  n.flux27 = 0;
+  n.flux29 = 0;
+  n.flux31 = 0;
+  n.flux33 = 0;
+  n.flux35 = 0;
+  n.flux37 = 0;
+  n.flux39 = 0;
+  // The derivatives from the fluxes as they stand, worked out while the
+  // pruning is decided: usually no flux of steps 1 to 19 is pruned, and then
+  // they are the final ones.
+  e.rates = species_rates(n, c.monothiol_balance);
+
   // The pruning of the full program, over flux1 .. flux19: the others are at
   // most 0 and cannot hold the largest net flux once it is positive.
   const DoublePair f[5] = {pair_of(n.flux1, n.flux3), pair_of(n.flux5, n.flux7),
@@ -76,21 +91,16 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   const double threshold = larger_lane(largest) * kPruningThreshold;
   if (!(threshold > 0)) return false;
   const DoublePair threshold2 = both(threshold);
+  PairMask pruned = less(f[0], threshold2);
+#pragma GCC unroll 4
+  for (std::size_t pair = 1; pair < 5; ++pair) pruned = either_holds(pruned, less(f[pair], threshold2));
+  e.fluxes = n;
+  if (!any_lane(pruned)) return true;
 #pragma GCC unroll 5
   for (std::size_t pair = 0; pair < 5; ++pair) {
-    store_pair(n, pair * kPairBytes, zero_where(less(f[pair], threshold2), f[pair]));
+    store_pair(e.fluxes, pair * kPairBytes, zero_where(less(f[pair], threshold2), f[pair]));
   }
-  n.flux21 = 0;
-  n.flux23 = 0;
-  n.flux25 = 0;
-  n.flux27 = 0;
-  n.flux29 = 0;
-  n.flux31 = 0;
-  n.flux33 = 0;
-  n.flux35 = 0;
-  n.flux37 = 0;
-  n.flux39 = 0;
-  e.rates = species_rates(n, c.monothiol_balance);
+  e.rates = species_rates(e.fluxes, c.monothiol_balance);
   return true;
 }
 
