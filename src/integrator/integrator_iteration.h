@@ -37,7 +37,7 @@ TOLVANEX_HOT void evaluate_model(SpeciesState& s, const NetworkConstants& c, Mod
   speciate(s, c.speciation);
   e.fluxes = evaluate_fluxes(s, c);
   if constexpr (pruning == FluxPruning::On) prune_negligible_fluxes(e.fluxes);
-  e.rates = species_rates(e.fluxes, c.monothiol_balance);
+  species_rates(e.fluxes, c.monothiol_balance, e.rates);
 }
 
 // Everything after the evaluation: step choice, tightening, cap, advance,

@@ -63,7 +63,7 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
                 both_hold(at_least(limit, absolute(factors_a)), at_least(limit, absolute(factors_b))));
   if (!all_lanes(holds)) return false;
 
-  NetFluxes n;
+  NetFluxes& n = e.fluxes;
   evaluate_fluxes_1_to_19(s, c, n);
   n.flux21 = 0;
   n.flux23 = 0;
@@ -78,7 +78,7 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   // The derivatives from the fluxes as they stand, worked out while the
   // pruning is decided: usually no flux of steps 1 to 19 is pruned, and then
   // they are the final ones.
-  e.rates = species_rates(n, c.monothiol_balance);
+  species_rates(n, c.monothiol_balance, e.rates);
 
   // The pruning of the full program, over flux1 .. flux19: the others are at
   // most 0 and cannot hold the largest net flux once it is positive.
@@ -94,13 +94,12 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   PairMask pruned = less(f[0], threshold2);
 #pragma GCC unroll 4
   for (std::size_t pair = 1; pair < 5; ++pair) pruned = either_holds(pruned, less(f[pair], threshold2));
-  e.fluxes = n;
   if (!any_lane(pruned)) return true;
 #pragma GCC unroll 5
   for (std::size_t pair = 0; pair < 5; ++pair) {
     store_pair(e.fluxes, pair * kPairBytes, zero_where(less(f[pair], threshold2), f[pair]));
   }
-  e.rates = species_rates(e.fluxes, c.monothiol_balance);
+  species_rates(e.fluxes, c.monothiol_balance, e.rates);
   return true;
 }
 

@@ -195,8 +195,7 @@ TOLVANEX_HOT void prune_negligible_fluxes(NetFluxes& n) {
   }
 }
 
-TOLVANEX_HOT SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balance) {
-  SpeciesRates r;
+TOLVANEX_HOT void species_rates(const NetFluxes& n, bool monothiol_balance, SpeciesRates& r) {
   r.dA = n.flux21 + n.flux23 - n.flux1 - n.flux15;
   if (monothiol_balance) {
     // A second free acceptor molecule is taken up by steps 5, 9, 17, 29, 35
@@ -228,6 +227,11 @@ TOLVANEX_HOT SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balan
   r.dES = n.flux39 - n.flux21;
   r.dPHMB = -n.flux39;
   r.dorganic = n.flux21;
+}
+
+TOLVANEX_HOT SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balance) {
+  SpeciesRates r;
+  species_rates(n, monothiol_balance, r);
   return r;
 }
 
