@@ -186,5 +186,25 @@ TEST(HardeningInterruption, RunsThatAreNotSignalledEndWithStatusZero) {
   }
 }
 
+// A run started with SIGINT ignored (a background job of a script, or under
+// nohup) keeps ignoring it; SIGTERM still stops it after its block.
+TEST(HardeningInterruption, IgnoredInterruptStaysIgnored) {
+  const std::vector<std::string> run_arguments = long_run("mera");
+  std::vector<std::string> arguments = {"-c", "trap '' INT; exec \"$0\" \"$@\"", kFullProgram};
+  arguments.insert(arguments.end(), run_arguments.begin(), run_arguments.end());
+  auto started = start_program_in("/bin/sh", arguments, "", 300);
+  const std::string trace = started->folder() + "/" + run_arguments.back();
+  ASSERT_TRUE(wait_for_rows(trace, false, 2, std::chrono::seconds(120)));
+  ASSERT_TRUE(started->send_signal(SIGINT));
+  // Still running: more rows come after the ignored signal.
+  const std::size_t rows_then = read_trace_table(read_file(trace), false).rows.size();
+  ASSERT_TRUE(wait_for_rows(trace, false, rows_then + 2, std::chrono::seconds(120)))
+      << "the run stopped on an ignored SIGINT";
+  ASSERT_TRUE(started->send_signal(SIGTERM));
+  const ProgramRun run = started->wait();
+  EXPECT_EQ(run.exit_status, 143);
+  EXPECT_EQ(run.standard_error, kInterrupted);
+}
+
 }  // namespace
 }  // namespace tolvanex::testing
