@@ -1,6 +1,9 @@
 #include "run/interruption.h"
 
+#include <signal.h>
+
 #include <csignal>
+#include <initializer_list>
 
 namespace tolvanex {
 namespace {
@@ -12,8 +15,16 @@ extern "C" void record_signal(int signal_number) { received_signal = signal_numb
 }  // namespace
 
 void install_interruption_handlers() {
-  std::signal(SIGINT, record_signal);
-  std::signal(SIGTERM, record_signal);
+  // A signal that was ignored when the program started (SIGINT for a
+  // background job of a script, or under nohup) stays ignored.
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    struct sigaction current {};
+    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    struct sigaction handler {};
+    handler.sa_handler = record_signal;
+    sigemptyset(&handler.sa_mask);
+    sigaction(signal_number, &handler, nullptr);
+  }
 }
 
 int interruption_signal() { return received_signal; }

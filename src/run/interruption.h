@@ -5,6 +5,8 @@
 
 namespace tolvanex {
 
+// Installs the handlers of SIGINT and SIGTERM, leaving one that was ignored
+// at start-up ignored.
 void install_interruption_handlers();
 
 // The signal that asked the run to stop, or 0.

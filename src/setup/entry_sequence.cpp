@@ -34,6 +34,9 @@ int run_program(int argc, const char* const* argv) {
   const char* const* user_arguments = argv + 1;
   const char* trace_path = user_arguments[user_argument_count - 1];
 
+  // From here on a SIGINT or SIGTERM ends the run after its current block (or
+  // after set-up, when no block runs), never in the middle of the headers.
+  install_interruption_handlers();
   OutputStreams out;
   out.console = stdout;
   if (!open_output_files(trace_path, out)) return 1;
@@ -60,7 +63,6 @@ int run_program(int argc, const char* const* argv) {
   write_header_end(p, run.state.A, run.state.S, out);
 
   const NetworkConstants network = network_constants(rates, p);
-  install_interruption_handlers();
   if (!run_block_loop<pruning>(p, network, run, out)) {
     abandon_output_files(out);
     return 1;
