@@ -8,8 +8,8 @@
 // order in which independent results are formed changes.
 //
 // On x86-64 the pairs are SSE2 registers (part of the base instruction set,
-// so no host-specific flag is needed); elsewhere the same functions work
-// lane by lane.
+// so no host-specific flag is needed); elsewhere, or when built with
+// TOLVANEX_PORTABLE_PAIRS defined, the same functions work lane by lane.
 //
 // The records involved (SpeciesState, SpeciesRates, NetFluxes, FluxTotals)
 // are plain structs of doubles without padding; a pair is copied in and out
@@ -21,7 +21,7 @@
 #include <cstring>
 #include <type_traits>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
 #include <emmintrin.h>
 #endif
 
@@ -31,7 +31,7 @@
 
 namespace tolvanex {
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
 
 using DoublePair = __m128d;
 using PairMask = __m128d;  // lanes all ones (true) or all zeros (false)
@@ -133,7 +133,7 @@ inline DoublePair load_pair(const Record& record, std::size_t byte_offset) {
   static_assert(std::is_standard_layout_v<Record>);
   double lanes[2];
   std::memcpy(lanes, reinterpret_cast<const unsigned char*>(&record) + byte_offset, sizeof lanes);
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
   return _mm_loadu_pd(lanes);
 #else
   return {{lanes[0], lanes[1]}};
@@ -143,7 +143,7 @@ inline DoublePair load_pair(const Record& record, std::size_t byte_offset) {
 template <class Record>
 inline void store_pair(Record& record, std::size_t byte_offset, DoublePair v) {
   static_assert(std::is_standard_layout_v<Record>);
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
   double lanes[2];
   _mm_storeu_pd(lanes, v);
 #else
