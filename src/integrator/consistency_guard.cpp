@@ -3,7 +3,8 @@
 namespace tolvanex {
 
 namespace {
-const char* const kSeparator = "\n*************************************************************** \n";
+const char* const kSeparator =
+    "\n*************************************************************** \n";
 }  // namespace
 
 IterationVerdict report_negative_amounts(double time, RunParameters& p, const OutputStreams& out) {
@@ -22,7 +23,8 @@ IterationVerdict apply_report_trigger(const SpeciesState& s, double time, const 
     levels.last_report_time = time;
     std::fputs(kSeparator, out.console);
     std::fprintf(out.console,
-                 "\n Product changed significantly. printed new data at time  %5.4e     \n  ", time);
+                 "\n Product changed significantly. printed new data at time  %5.4e     \n  ",
+                 time);
     if (p.P_report_step < s.P) {
       levels.P_report_level = s.P + p.P_report_step;
     } else {

@@ -12,7 +12,6 @@
 #include <cstdio>
 
 #include "model/field_pairs.h"
-
 #include "model/species_state.h"
 #include "setup/output_streams.h"
 #include "setup/run_parameters.h"
@@ -52,14 +51,16 @@ IterationVerdict report_negative_amounts(double time, RunParameters& p, const Ou
 IterationVerdict apply_report_trigger(const SpeciesState& s, double time, const RunParameters& p,
                                       ReportLevels& levels, const OutputStreams& out);
 
-TOLVANEX_HOT bool report_trigger_holds(const SpeciesState& s, double time, const ReportLevels& levels) {
+TOLVANEX_HOT bool report_trigger_holds(const SpeciesState& s, double time,
+                                       const ReportLevels& levels) {
   return s.P > 1.01 * levels.P_report_level || s.A < 0.99 * levels.A_report_level ||
          (time > 2 && time > 1.05 * levels.last_report_time);
 }
 
 template <bool skip_resting = false>
-TOLVANEX_HOT IterationVerdict check_consistency(const SpeciesState& s, double time, RunParameters& p,
-                                          ReportLevels& levels, const OutputStreams& out) {
+TOLVANEX_HOT IterationVerdict check_consistency(const SpeciesState& s, double time,
+                                                RunParameters& p, ReportLevels& levels,
+                                                const OutputStreams& out) {
   if (!guarded_amounts_valid<skip_resting>(s)) return report_negative_amounts(time, p, out);
   if (report_trigger_holds(s, time, levels)) return apply_report_trigger(s, time, p, levels, out);
   return IterationVerdict::Continue;

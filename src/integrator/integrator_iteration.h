@@ -59,8 +59,8 @@ TOLVANEX_HOT IterationVerdict finish_iteration(IterationRecords& r) {
   r.step = step;
   const double dt = step.timestep;
   if (resting && std::isfinite(dt)) {
-    advance_state<true>(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals,
-                        r.progress.time, dt, r.parameters.organomercurial);
+    advance_state<true>(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals, r.progress.time,
+                        dt, r.parameters.organomercurial);
     return check_consistency<true>(r.state, r.progress.time, r.parameters, r.levels, r.out);
   }
   advance_state(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals, r.progress.time, dt,

@@ -39,8 +39,8 @@ TOLVANEX_HOT bool resting_species_at_zero(const SpeciesState& s) {
     std::memcpy(&b, &x, sizeof b);
     return b;
   };
-  return (bits(s.MerB) | bits(s.ES) | bits(s.D) | bits(s.E) | bits(s.F) | bits(s.O3) |
-          bits(s.Q) | bits(s.PHMB) | bits(s.organic)) == 0;
+  return (bits(s.MerB) | bits(s.ES) | bits(s.D) | bits(s.E) | bits(s.F) | bits(s.O3) | bits(s.Q) |
+          bits(s.PHMB) | bits(s.organic)) == 0;
 }
 
 // Speciates the state and evaluates it as a resting one. Returns false,
@@ -58,9 +58,9 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   const DoublePair factors_b = {k[29] * s.thiol_factor, k[35] * s.thiol_factor};
   const DoublePair zero = both(0);
   const DoublePair limit = both(largest_finite);
-  const PairMask holds =
-      both_hold(both_hold(at_least(reverse_terms_a, zero), at_least(reverse_terms_b, zero)),
-                both_hold(at_least(limit, absolute(factors_a)), at_least(limit, absolute(factors_b))));
+  const PairMask holds = both_hold(
+      both_hold(at_least(reverse_terms_a, zero), at_least(reverse_terms_b, zero)),
+      both_hold(at_least(limit, absolute(factors_a)), at_least(limit, absolute(factors_b))));
   if (!all_lanes(holds)) return false;
 
   NetFluxes& n = e.fluxes;
@@ -93,7 +93,8 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   const DoublePair threshold2 = both(threshold);
   PairMask pruned = less(f[0], threshold2);
 #pragma GCC unroll 4
-  for (std::size_t pair = 1; pair < 5; ++pair) pruned = either_holds(pruned, less(f[pair], threshold2));
+  for (std::size_t pair = 1; pair < 5; ++pair)
+    pruned = either_holds(pruned, less(f[pair], threshold2));
   if (!any_lane(pruned)) return true;
 #pragma GCC unroll 5
   for (std::size_t pair = 0; pair < 5; ++pair) {

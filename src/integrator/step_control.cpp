@@ -24,7 +24,6 @@ bool growing_intermediate_turns(const SpeciesRates& now, const SpeciesRates& tri
          turns(now.dJ, trial.dJ) || turns(now.dL, trial.dL) || turns(now.dM, trial.dM);
 }
 
-
 }  // namespace
 
 FirstAmountOutcome apply_first_amounts(const SpeciesState& s, const SpeciesRates& d,
@@ -47,8 +46,8 @@ FirstAmountOutcome apply_first_amounts(const SpeciesState& s, const SpeciesRates
   return outcome;
 }
 
-double correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p,
-                         double timestep, double maxratio, double target, std::FILE* console) {
+double correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p, double timestep,
+                         double maxratio, double target, std::FILE* console) {
   const double overshoot = timestep * dS / (p.S0 - s.S);
   std::fprintf(console,
                "S was overshooting initial amount!!!  maxratio=    %5.3e  new timestep= %5.3e "

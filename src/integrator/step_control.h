@@ -66,8 +66,8 @@ FirstAmountOutcome apply_first_amounts(const SpeciesState& s, const SpeciesRates
 
 // S would pass S0 within the step: prints the message and gives the step
 // that lets S rise by a tenth of the room left.
-double correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p,
-                         double timestep, double maxratio, double target, std::FILE* console);
+double correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p, double timestep,
+                         double maxratio, double target, std::FILE* console);
 
 // The step divided by 3 as long as a trial step of that length would turn
 // a growing intermediate into a falling one (at most 30 times); adds the
@@ -106,20 +106,20 @@ static_assert(offsetof(SpeciesState, A) == 0 && offsetof(SpeciesState, Q) == 20 
 // that the increase rule leaves.
 struct FallingSpecies {
   int count = 0;
-  double amount[kListedSpecies];   // X
+  double amount[kListedSpecies];     // X
   double loss_rate[kListedSpecies];  // |dX|
 };
 
 // Species of the first-amount list (ES, C ... N, P, Q) by their place in
 // the walk.
 inline constexpr bool kFirstAmountListed[kListedSpecies] = {
-    false, false, false, false, true,  true,  true, true, true, true, true,
-    true,  true,  true,  true,  true,  false, false, false, true, true};
+    false, false, false, false, true, true,  true,  true,  true, true, true,
+    true,  true,  true,  true,  true, false, false, false, true, true};
 
 // The resting species among them (see resting_route.h): MerB, ES, D, E, F,
 // O3 and Q.
 inline constexpr bool kRestingListed[kListedSpecies] = {
-    false, true,  false, false, false, true,  true, true, true, false, false,
+    false, true,  false, false, false, true,  true,  true, true,  false, false,
     false, false, false, false, false, false, false, true, false, true};
 
 // One walk over the listed species: every present species is rising (its
@@ -249,8 +249,9 @@ TOLVANEX_HOT double choose_target(const SpeciesState& s, const RunParameters& p,
   return 30;
 }
 
-TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p, const RunProgress& progress,
-                 const BlockCounters& counters, StepControl& step) {
+TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p,
+                              const RunProgress& progress, const BlockCounters& counters,
+                              StepControl& step) {
   step.target = choose_target(s, p, progress, counters, step);
   const double maxratio = step.maxratio;
   // With nothing falling (maxratio 0) there is no limiting species to scale by.
@@ -265,10 +266,9 @@ TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p, con
   }
 }
 
-
 // S must not pass S0 within one step.
-TOLVANEX_HOT void overshoot_rule(const SpeciesState& s, const SpeciesRates& d, const RunParameters& p,
-                           StepControl& step, std::FILE* console) {
+TOLVANEX_HOT void overshoot_rule(const SpeciesState& s, const SpeciesRates& d,
+                                 const RunParameters& p, StepControl& step, std::FILE* console) {
   const double dS = d.dthiol + d.dthiolate;
   if (s.S + step.timestep * dS > p.S0) {
     step.timestep = correct_overshoot(s, dS, p, step.timestep, step.maxratio, step.target, console);
@@ -279,9 +279,9 @@ TOLVANEX_HOT void overshoot_rule(const SpeciesState& s, const SpeciesRates& d, c
 // from step.timestep. Prints the first-amount and overshoot messages.
 template <bool resting = false>
 TOLVANEX_HOT void choose_timestep(const SpeciesState& s, const ModelEvaluation& e,
-                            const RunParameters& p, const RunProgress& progress,
-                            const BlockCounters& counters, StepControl& step,
-                            std::FILE* console) {
+                                  const RunParameters& p, const RunProgress& progress,
+                                  const BlockCounters& counters, StepControl& step,
+                                  std::FILE* console) {
   first_amount_increase_and_decrease_rules<resting>(s, e.rates, p, progress, step, console);
   target_rule(s, p, progress, counters, step);
   overshoot_rule(s, e.rates, p, step, console);

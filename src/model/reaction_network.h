@@ -33,7 +33,6 @@
 #include <cstddef>
 
 #include "model/field_pairs.h"
-
 #include "model/speciation.h"
 #include "model/species_state.h"
 #include "setup/rate_table.h"
@@ -45,18 +44,17 @@ inline constexpr double kOrganomercurialReleaseRate = 9.8e3;     // 1/s
 inline constexpr double kPruningThreshold = 1e-12;               // relative to the largest net flux
 
 struct NetFluxes {
-  double flux1 = 0, flux3 = 0, flux5 = 0, flux7 = 0, flux9 = 0, flux11 = 0, flux13 = 0,
-         flux15 = 0, flux17 = 0, flux19 = 0, flux21 = 0, flux23 = 0, flux25 = 0, flux27 = 0,
-         flux29 = 0, flux31 = 0, flux33 = 0, flux35 = 0, flux37 = 0, flux39 = 0;
+  double flux1 = 0, flux3 = 0, flux5 = 0, flux7 = 0, flux9 = 0, flux11 = 0, flux13 = 0, flux15 = 0,
+         flux17 = 0, flux19 = 0, flux21 = 0, flux23 = 0, flux25 = 0, flux27 = 0, flux29 = 0,
+         flux31 = 0, flux33 = 0, flux35 = 0, flux37 = 0, flux39 = 0;
 };
 
 // Time integrals of flux1 .. flux37 since time 0 (mol/L); flux39 has none.
 struct FluxTotals {
   double total_flux1 = 0, total_flux3 = 0, total_flux5 = 0, total_flux7 = 0, total_flux9 = 0,
-         total_flux11 = 0, total_flux13 = 0, total_flux15 = 0, total_flux17 = 0,
-         total_flux19 = 0, total_flux21 = 0, total_flux23 = 0, total_flux25 = 0,
-         total_flux27 = 0, total_flux29 = 0, total_flux31 = 0, total_flux33 = 0,
-         total_flux35 = 0, total_flux37 = 0;
+         total_flux11 = 0, total_flux13 = 0, total_flux15 = 0, total_flux17 = 0, total_flux19 = 0,
+         total_flux21 = 0, total_flux23 = 0, total_flux25 = 0, total_flux27 = 0, total_flux29 = 0,
+         total_flux31 = 0, total_flux33 = 0, total_flux35 = 0, total_flux37 = 0;
 };
 
 inline constexpr std::size_t kNetFluxPairs = 10;  // flux1 .. flux39 as pairs of fields
@@ -87,7 +85,8 @@ struct SpeciesRates {
 
 // The species and their derivatives stand in the same order, so that one
 // offset names a species in SpeciesState and its derivative in SpeciesRates.
-#define TOLVANEX_SAME_PLACE(X) static_assert(offsetof(SpeciesState, X) == offsetof(SpeciesRates, d##X))
+#define TOLVANEX_SAME_PLACE(X) \
+  static_assert(offsetof(SpeciesState, X) == offsetof(SpeciesRates, d##X))
 TOLVANEX_SAME_PLACE(A);
 TOLVANEX_SAME_PLACE(MerB);
 TOLVANEX_SAME_PLACE(thiolate);
@@ -114,7 +113,8 @@ TOLVANEX_SAME_PLACE(PHMB);
 TOLVANEX_SAME_PLACE(organic);
 #undef TOLVANEX_SAME_PLACE
 static_assert(offsetof(NetFluxes, flux37) == offsetof(FluxTotals, total_flux37));
-static_assert(sizeof(NetFluxes) == 20 * sizeof(double) && sizeof(FluxTotals) == 19 * sizeof(double));
+static_assert(sizeof(NetFluxes) == 20 * sizeof(double) &&
+              sizeof(FluxTotals) == 19 * sizeof(double));
 
 // What the rate laws need besides the state, fixed for a run.
 struct NetworkConstants {
@@ -123,7 +123,7 @@ struct NetworkConstants {
   double k7_H = 0;          // k7 [H+], the first factor of the forward term of step 7
   double k31_H = 0;         // k31 [H+], likewise for step 31
   SpeciationConstants speciation;
-  bool monothiol_balance = false;  // type 3: steps 5, 9, 17, 25, 29, 35 move free acceptor
+  bool monothiol_balance = false;       // type 3: steps 5, 9, 17, 25, 29, 35 move free acceptor
   bool resting_route_possible = false;  // see integrator/resting_route.h
 };
 
@@ -177,11 +177,11 @@ TOLVANEX_HOT NetFluxes evaluate_fluxes(const SpeciesState& s, const NetworkConst
 TOLVANEX_HOT void prune_negligible_fluxes(NetFluxes& n) {
   // The fluxes as pairs of neighbours, formed in registers (they have just
   // been computed one by one).
-  DoublePair f[kNetFluxPairs] = {
-      pair_of(n.flux1, n.flux3),   pair_of(n.flux5, n.flux7),   pair_of(n.flux9, n.flux11),
-      pair_of(n.flux13, n.flux15), pair_of(n.flux17, n.flux19), pair_of(n.flux21, n.flux23),
-      pair_of(n.flux25, n.flux27), pair_of(n.flux29, n.flux31), pair_of(n.flux33, n.flux35),
-      pair_of(n.flux37, n.flux39)};
+  DoublePair f[kNetFluxPairs] = {pair_of(n.flux1, n.flux3),   pair_of(n.flux5, n.flux7),
+                                 pair_of(n.flux9, n.flux11),  pair_of(n.flux13, n.flux15),
+                                 pair_of(n.flux17, n.flux19), pair_of(n.flux21, n.flux23),
+                                 pair_of(n.flux25, n.flux27), pair_of(n.flux29, n.flux31),
+                                 pair_of(n.flux33, n.flux35), pair_of(n.flux37, n.flux39)};
   // The largest signed net flux: lane 0 walks flux1, flux5, ..., flux37,
   // lane 1 flux3, flux7, ..., flux39, both starting from flux1.
   DoublePair largest = both(n.flux1);
@@ -246,8 +246,7 @@ TOLVANEX_HOT SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balan
 // as they are.
 template <bool skip_resting = false>
 TOLVANEX_HOT void advance_state(SpeciesState& s, const SpeciesRates& r, const NetFluxes& n,
-                                FluxTotals& totals, double& time, double dt,
-                                bool organomercurial) {
+                                FluxTotals& totals, double& time, double dt, bool organomercurial) {
   time = time + dt;
   // X := X + dt dX, two neighbouring species at a time; S moves by both
   // acceptor forms, Q has no partner.
@@ -255,15 +254,15 @@ TOLVANEX_HOT void advance_state(SpeciesState& s, const SpeciesRates& r, const Ne
   auto euler_pair = [&](std::size_t offset) {
     store_pair(s, offset, add(load_pair(s, offset), multiply(dt2, load_pair(r, offset))));
   };
-  euler_pair(offsetof(SpeciesState, A));  // A MerB
-  euler_pair(offsetof(SpeciesState, C));  // C ES
+  euler_pair(offsetof(SpeciesState, A));                     // A MerB
+  euler_pair(offsetof(SpeciesState, C));                     // C ES
   if (!skip_resting) euler_pair(offsetof(SpeciesState, D));  // D E
-  euler_pair(offsetof(SpeciesState, F));    // F G
-  euler_pair(offsetof(SpeciesState, I));    // I J
-  euler_pair(offsetof(SpeciesState, K));    // K L
-  euler_pair(offsetof(SpeciesState, M));    // M N
-  euler_pair(offsetof(SpeciesState, O1));   // O1 O2
-  euler_pair(offsetof(SpeciesState, O3));   // O3 P
+  euler_pair(offsetof(SpeciesState, F));                     // F G
+  euler_pair(offsetof(SpeciesState, I));                     // I J
+  euler_pair(offsetof(SpeciesState, K));                     // K L
+  euler_pair(offsetof(SpeciesState, M));                     // M N
+  euler_pair(offsetof(SpeciesState, O1));                    // O1 O2
+  euler_pair(offsetof(SpeciesState, O3));                    // O3 P
   if (!skip_resting) {
     euler_pair(offsetof(SpeciesState, PHMB));  // PHMB organic
     s.Q = s.Q + dt * r.dQ;
@@ -288,7 +287,8 @@ TOLVANEX_HOT void advance_state(SpeciesState& s, const SpeciesRates& r, const Ne
 #pragma GCC unroll 4
     for (std::size_t pair = 5; pair < 9; ++pair) {
       const std::size_t offset = pair * kPairBytes;
-      store_pair(totals, offset, add(load_pair(totals, offset), multiply(dt2, load_pair(n, offset))));
+      store_pair(totals, offset,
+                 add(load_pair(totals, offset), multiply(dt2, load_pair(n, offset))));
     }
     totals.total_flux37 = totals.total_flux37 + dt * n.flux37;
   }

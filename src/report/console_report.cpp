@@ -96,20 +96,22 @@ void print_block_report_closing(const BlockReportView& v, std::FILE* console) {
   }
 
   if (c.extra_cycles != 0) {
-    std::fprintf(console,
-                 "\n Current rate of change of P is %6.5e mol/L/s. \n%9d  iterations were performed "
-                 "for   %6.5e  s of simulation.\n%9d  iterations included timestep tightening, "
-                 "using %9d extra cycles.\nAverage maxratio in these iterations was %8.3e. \n "
-                 "Average timestep is %6.5e seconds \n ",
-                 v.progress.rate_of_change_of_P, c.iterations, v.progress.block_elapsed_time,
-                 c.tightening_iterations, c.extra_cycles, c.maxratio_sum / c.tightening_iterations,
-                 average_timestep);
+    std::fprintf(
+        console,
+        "\n Current rate of change of P is %6.5e mol/L/s. \n%9d  iterations were performed "
+        "for   %6.5e  s of simulation.\n%9d  iterations included timestep tightening, "
+        "using %9d extra cycles.\nAverage maxratio in these iterations was %8.3e. \n "
+        "Average timestep is %6.5e seconds \n ",
+        v.progress.rate_of_change_of_P, c.iterations, v.progress.block_elapsed_time,
+        c.tightening_iterations, c.extra_cycles, c.maxratio_sum / c.tightening_iterations,
+        average_timestep);
   } else {
-    std::fprintf(console,
-                 "\n Current rate of change of P is %6.5e mol/L/s. \n%9d  iterations were performed "
-                 "for   %6.5e  s of simulation.\n Average timestep is %6.5e seconds \n ",
-                 v.progress.rate_of_change_of_P, c.iterations, v.progress.block_elapsed_time,
-                 average_timestep);
+    std::fprintf(
+        console,
+        "\n Current rate of change of P is %6.5e mol/L/s. \n%9d  iterations were performed "
+        "for   %6.5e  s of simulation.\n Average timestep is %6.5e seconds \n ",
+        v.progress.rate_of_change_of_P, c.iterations, v.progress.block_elapsed_time,
+        average_timestep);
   }
   std::fprintf(console, "\n average time  %5.3e   target2 %5.3e ", average_timestep,
                v.parameters.target2);

@@ -28,8 +28,7 @@ void adapt_basic_timestep(RunProgress& progress, const BlockCounters& finished,
   if (average_timestep < 0.1 * progress.basic_timestep && progress.total_iterations > 1000) {
     progress.basic_timestep = progress.basic_timestep * 0.5;
     std::fprintf(console, "\n Basic Timestep has been decreased to %4.3e", progress.basic_timestep);
-  } else if (average_timestep > 0.8 * progress.basic_timestep &&
-             progress.total_iterations > 1000) {
+  } else if (average_timestep > 0.8 * progress.basic_timestep && progress.total_iterations > 1000) {
     progress.basic_timestep = progress.basic_timestep * 2;
     std::fprintf(console, "\n Basic Timestep has been increased to %4.3e", progress.basic_timestep);
   }
@@ -48,18 +47,21 @@ void apply_termination_tests(RunParameters& p, const RunProgress& progress, doub
     stop_run(p);
   };
   if (P > 0.99 * A0) {
-    stop("\n. Substrate has been almost completely converted.  The computation has therefore been "
-         "stopped\n");
+    stop(
+        "\n. Substrate has been almost completely converted.  The computation has therefore been "
+        "stopped\n");
   }
   if (mera && P > 0.98 * A0 && R > 0 && 0.005 * P > R * t) {
-    stop("\n. Substrate has been almost completely converted. Extending the simulation to twice "
-         "the current time would change P by less than 0.5 percent of present product "
-         "concentration. The computation has therefore been stopped\n");
+    stop(
+        "\n. Substrate has been almost completely converted. Extending the simulation to twice "
+        "the current time would change P by less than 0.5 percent of present product "
+        "concentration. The computation has therefore been stopped\n");
   }
   if (!mera && P > 0.2 * A0 && R > 0 && 0.005 * P > R * t) {
-    stop("\nExtending the simulation to twice the current time would change P by less than 0.5 "
-         "percent of present product concentration. The computation has therefore been "
-         "stopped\n");
+    stop(
+        "\nExtending the simulation to twice the current time would change P by less than 0.5 "
+        "percent of present product concentration. The computation has therefore been "
+        "stopped\n");
   }
   if (!mera && P > 0.1 * A0 && R > 0 && 0.01 * P > R * t && N > 2.5e9) {
     std::fprintf(console,
@@ -103,9 +105,10 @@ void apply_termination_tests(RunParameters& p, const RunProgress& progress, doub
 void stop_if_time_stands_still(RunParameters& p, const RunProgress& progress,
                                const BlockCounters& finished, std::FILE* console) {
   if (finished.iterations > 0 && !(progress.block_elapsed_time > 0)) {
-    std::fputs("\nSimulated time did not advance during the last block. The computation has "
-               "therefore been stopped\n",
-               console);
+    std::fputs(
+        "\nSimulated time did not advance during the last block. The computation has "
+        "therefore been stopped\n",
+        console);
     stop_run(p);
   }
 }
@@ -115,7 +118,7 @@ bool run_block_loop(RunParameters& p, const NetworkConstants& network, RunRecord
                     const OutputStreams& out) {
   RunProgress& progress = run.progress;
   BlockCounters& counters = run.counters;
-  IterationRecords records{run.state,  network,   p,         progress,       counters,
+  IterationRecords records{run.state,  network,    p,        progress,       counters,
                            run.totals, run.levels, run.step, run.evaluation, out};
   if (!(p.wanted_time > 0)) return true;
   do {
@@ -148,9 +151,9 @@ bool run_block_loop(RunParameters& p, const NetworkConstants& network, RunRecord
   return true;
 }
 
-template bool run_block_loop<FluxPruning::On>(RunParameters&, const NetworkConstants&,
-                                              RunRecords&, const OutputStreams&);
-template bool run_block_loop<FluxPruning::Off>(RunParameters&, const NetworkConstants&,
-                                               RunRecords&, const OutputStreams&);
+template bool run_block_loop<FluxPruning::On>(RunParameters&, const NetworkConstants&, RunRecords&,
+                                              const OutputStreams&);
+template bool run_block_loop<FluxPruning::Off>(RunParameters&, const NetworkConstants&, RunRecords&,
+                                               const OutputStreams&);
 
 }  // namespace tolvanex

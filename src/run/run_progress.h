@@ -6,11 +6,11 @@
 namespace tolvanex {
 
 struct RunProgress {
-  double time = 0;               // simulated seconds
-  double basic_timestep = 0;     // every iteration starts its step from it
-  double total_iterations = 0;   // counted iterations of all finished blocks (a double:
-                                 // runs pass 2^31 on their way to 3e10)
-  double block_length = 0;       // iterations the current block may count
+  double time = 0;              // simulated seconds
+  double basic_timestep = 0;    // every iteration starts its step from it
+  double total_iterations = 0;  // counted iterations of all finished blocks (a double:
+                                // runs pass 2^31 on their way to 3e10)
+  double block_length = 0;      // iterations the current block may count
   double previous_block_time = 0;
   double previous_block_P = 0;
   double block_elapsed_time = 0;

@@ -19,14 +19,14 @@ struct RunParameters {
   double target2 = 0;            // iterations per block with timestep tightening
   double initial_timestep = 0;   // s, first Basic Timestep
   double pH = 0;
-  double MoleculeType = 0;       // 1 MerA, 2 dithiol, 3 monothiol (compared exactly)
-  double pKa_thiol = 0;          // 6 for MerA, else 10.4
-  double wanted_time = 0;        // s; cleared to 0 to stop the run after a block
-  bool run_stopped = false;      // set with every clearing of wanted_time
-  double A0 = 0;                 // mol/L, enzyme concentration
-  double A_report_step = 0;      // 0.01 x A0
-  double P_report_step = 0;      // 0.001 x A0
-  double S0 = 0;                 // mol/L, acceptor concentration
+  double MoleculeType = 0;                      // 1 MerA, 2 dithiol, 3 monothiol (compared exactly)
+  double pKa_thiol = 0;                         // 6 for MerA, else 10.4
+  double wanted_time = 0;                       // s; cleared to 0 to stop the run after a block
+  bool run_stopped = false;                     // set with every clearing of wanted_time
+  double A0 = 0;                                // mol/L, enzyme concentration
+  double A_report_step = 0;                     // 0.01 x A0
+  double P_report_step = 0;                     // 0.001 x A0
+  double S0 = 0;                                // mol/L, acceptor concentration
   std::array<double, kStepCount + 1> DeltaG{};  // kcal/mol, [1]..[38]; [0] unused
   const char* trace_file_name = "";
 };
