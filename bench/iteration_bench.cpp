@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "integrator/integrator_iteration.h"
+#include "run/block_loop.h"
 #include "setup/rate_table.h"
 
 namespace tolvanex {
@@ -36,19 +37,12 @@ std::vector<std::string> example_arguments(const std::string& name) {
 struct BenchRun {
   RunParameters parameters;
   NetworkConstants network;
-  SpeciesState state;
-  RunProgress progress;
-  BlockCounters counters;
-  FluxTotals totals;
-  ReportLevels levels;
-  StepControl step;
-  ModelEvaluation evaluation;
+  RunRecords records;
   OutputStreams out;
 
   template <FluxPruning pruning>
   IterationVerdict iterate() {
-    IterationRecords r{state,  network, parameters, progress,   counters,
-                       totals, levels,  step,       evaluation, out};
+    IterationRecords r = iteration_records(parameters, network, records, out);
     return integrator_iteration<pruning>(r);
   }
 };
@@ -63,20 +57,20 @@ BenchRun mid_run(const std::string& example, long warm_up, std::FILE* sink) {
   BenchRun run;
   run.parameters = parse_run_parameters(static_cast<int>(argv.size()), argv.data());
   run.network = network_constants(compute_rate_constants(run.parameters), run.parameters);
-  run.state = initial_state(run.parameters);
-  run.progress.basic_timestep = run.parameters.initial_timestep;
-  run.levels.A_report_level = run.state.A;
+  run.records.state = initial_state(run.parameters);
+  run.records.progress.basic_timestep = run.parameters.initial_timestep;
+  run.records.levels.A_report_level = run.records.state.A;
   run.out = OutputStreams{sink, sink, sink, "trace", "flux"};
   for (long i = 0; i < warm_up; ++i) {
     if (run.iterate<pruning>() == IterationVerdict::Continue) {
-      run.counters.iterations += 1;
-      if (run.counters.iterations == 300000) {
-        run.progress.total_iterations += run.counters.iterations;
-        run.counters = BlockCounters{};
+      run.records.counters.iterations += 1;
+      if (run.records.counters.iterations == 300000) {
+        run.records.progress.total_iterations += run.records.counters.iterations;
+        run.records.counters = BlockCounters{};
       }
     } else {
-      run.progress.total_iterations += run.counters.iterations;
-      run.counters = BlockCounters{};
+      run.records.progress.total_iterations += run.records.counters.iterations;
+      run.records.counters = BlockCounters{};
     }
   }
   return run;
@@ -89,7 +83,7 @@ void iteration(benchmark::State& state, const char* example, long warm_up) {
   BenchRun run = start;
   for (auto _ : state) {
     if (run.iterate<pruning>() == IterationVerdict::Continue) {
-      run.counters.iterations += 1;
+      run.records.counters.iterations += 1;
     } else {
       run = start;
     }

@@ -180,6 +180,19 @@ def _flux_row_ok(tokens: list[str], ncols: int) -> bool:
             and all(VALUE_NUMBER.match(t) for t in tokens[1:]))
 
 
+def _parse_runs(path, lines, terminated, starts, warn, parse_run, make_run):
+    """The runs that begin at the line numbers in `starts`, each parsed up to
+    the next; only the last one can be cut off by an interrupted write."""
+    runs = []
+    for number, start in enumerate(starts, start=1):
+        end = starts[number] if number < len(starts) else len(lines)
+        run = make_run(number, start)
+        parse_run(path, lines, start + 1, end,
+                  last_is_open=(end == len(lines) and not terminated), run=run, warn=warn)
+        runs.append(run)
+    return runs
+
+
 def read_trace(path: str, warn=None) -> list[TraceRun]:
     """All runs of a trace file, in the order they were written.
 
@@ -192,16 +205,9 @@ def read_trace(path: str, warn=None) -> list[TraceRun]:
         raise FileFormatError(f"{path}: no run found (no '{BANNER}' banner line)")
     if any(line.strip() for line in lines[:starts[0]]):
         warn(f"{path}: text before the first run's banner ignored")
-    runs = []
-    for number, start in enumerate(starts, start=1):
-        end = starts[number] if number < len(starts) else len(lines)
-        run = TraceRun(number=number, first_line=start + 1, header=RunHeader(),
-                       table=None)
-        _parse_trace_run(path, lines, start + 1, end,
-                         last_is_open=(end == len(lines) and not terminated),
-                         run=run, warn=warn)
-        runs.append(run)
-    return runs
+    return _parse_runs(path, lines, terminated, starts, warn, _parse_trace_run,
+                       lambda number, start: TraceRun(number=number, first_line=start + 1,
+                                                      header=RunHeader(), table=None))
 
 
 def _parse_trace_run(path, lines, begin, end, last_is_open, run, warn):
@@ -272,17 +278,11 @@ def read_flux(path: str, warn=None) -> list[FluxRun]:
         raise FileFormatError(f"{path}: no run found (no 'Flux analysis for run' line)")
     if any(line.strip() for line in lines[:starts[0]]):
         warn(f"{path}: text before the first 'Flux analysis for run' line ignored")
-    runs = []
-    for number, start in enumerate(starts, start=1):
-        end = starts[number] if number < len(starts) else len(lines)
-        name = FLUX_RUN_LINE.match(lines[start]).group(1)
-        run = FluxRun(number=number, first_line=start + 1, trace_name=name,
-                      header=RunHeader(), table=None)
-        _parse_flux_run(path, lines, start + 1, end,
-                        last_is_open=(end == len(lines) and not terminated),
-                        run=run, warn=warn)
-        runs.append(run)
-    return runs
+    return _parse_runs(path, lines, terminated, starts, warn, _parse_flux_run,
+                       lambda number, start: FluxRun(
+                           number=number, first_line=start + 1,
+                           trace_name=FLUX_RUN_LINE.match(lines[start]).group(1),
+                           header=RunHeader(), table=None))
 
 
 def _parse_flux_run(path, lines, begin, end, last_is_open, run, warn):

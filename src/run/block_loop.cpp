@@ -118,8 +118,7 @@ bool run_block_loop(RunParameters& p, const NetworkConstants& network, RunRecord
                     const OutputStreams& out) {
   RunProgress& progress = run.progress;
   BlockCounters& counters = run.counters;
-  IterationRecords records{run.state,  network,    p,        progress,       counters,
-                           run.totals, run.levels, run.step, run.evaluation, out};
+  IterationRecords records = iteration_records(p, network, run, out);
   if (!(p.wanted_time > 0)) return true;
   do {
     progress.block_length = next_block_length(p, progress, counters);

@@ -27,6 +27,13 @@ struct RunRecords {
   ModelEvaluation evaluation;
 };
 
+// The records one iteration works on, gathered from the run's.
+inline IterationRecords iteration_records(RunParameters& p, const NetworkConstants& network,
+                                          RunRecords& run, const OutputStreams& out) {
+  return {run.state,  network,    p,        run.progress,   run.counters,
+          run.totals, run.levels, run.step, run.evaluation, out};
+}
+
 // The length of the next block, from the block just finished.
 double next_block_length(const RunParameters& p, const RunProgress& progress,
                          const BlockCounters& finished_block);

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "integrator/integrator_iteration.h"
+#include "run/block_loop.h"
 #include "setup/rate_table.h"
 
 namespace tolvanex {
@@ -25,18 +26,11 @@ bool same_bits(const T& a, const T& b) {
 struct LockstepRun {
   RunParameters parameters;
   NetworkConstants network;
-  SpeciesState state;
-  RunProgress progress;
-  BlockCounters counters;
-  FluxTotals totals;
-  ReportLevels levels;
-  StepControl step;
-  ModelEvaluation evaluation;
+  RunRecords run;
   OutputStreams out;
 
   IterationVerdict iterate() {
-    IterationRecords r{state,  network, parameters, progress,   counters,
-                       totals, levels,  step,       evaluation, out};
+    IterationRecords r = iteration_records(parameters, network, run, out);
     return integrator_iteration<FluxPruning::On>(r);
   }
 };
@@ -84,9 +78,9 @@ TEST(RestingRoute, SameBitsAsTheFullIterationInLockstep) {
     LockstepRun a;
     a.parameters = random_parameters(rng);
     a.network = network_constants(compute_rate_constants(a.parameters), a.parameters);
-    a.state = initial_state(a.parameters);
-    a.progress.basic_timestep = a.parameters.initial_timestep;
-    a.levels.A_report_level = a.state.A;
+    a.run.state = initial_state(a.parameters);
+    a.run.progress.basic_timestep = a.parameters.initial_timestep;
+    a.run.levels.A_report_level = a.run.state.A;
     a.out = OutputStreams{sink, sink, sink, "trace", "flux"};
     LockstepRun b = a;
     b.network.resting_route_possible = false;
@@ -96,12 +90,12 @@ TEST(RestingRoute, SameBitsAsTheFullIterationInLockstep) {
     for (int i = 0; i < 3000; ++i) {
       if (unit(rng) < 0.002) {
         std::mt19937_64 copy = rng;
-        disturb(a.state, rng);
-        disturb(b.state, copy);
+        disturb(a.run.state, rng);
+        disturb(b.run.state, copy);
       }
       ModelEvaluation probe;
-      SpeciesState probe_state = a.state;
-      if (resting_species_at_zero(a.state) && evaluate_resting(probe_state, a.network, probe)) {
+      SpeciesState probe_state = a.run.state;
+      if (resting_species_at_zero(a.run.state) && evaluate_resting(probe_state, a.network, probe)) {
         ++resting_iterations;
       } else {
         ++full_iterations;
@@ -109,20 +103,20 @@ TEST(RestingRoute, SameBitsAsTheFullIterationInLockstep) {
       const IterationVerdict va = a.iterate();
       const IterationVerdict vb = b.iterate();
       ASSERT_EQ(va, vb) << "seed " << seed << " iteration " << i;
-      ASSERT_TRUE(same_bits(a.state, b.state)) << "seed " << seed << " iteration " << i;
-      ASSERT_TRUE(same_bits(a.evaluation.fluxes, b.evaluation.fluxes)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.evaluation.rates, b.evaluation.rates)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.totals, b.totals)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.step, b.step)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.progress, b.progress)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.counters, b.counters)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.levels, b.levels)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(a.run.state, b.run.state)) << "seed " << seed << " iteration " << i;
+      ASSERT_TRUE(same_bits(a.run.evaluation.fluxes, b.run.evaluation.fluxes)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(a.run.evaluation.rates, b.run.evaluation.rates)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(a.run.totals, b.run.totals)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(a.run.step, b.run.step)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(a.run.progress, b.run.progress)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(a.run.counters, b.run.counters)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(a.run.levels, b.run.levels)) << "seed " << seed;
       if (va == IterationVerdict::Continue) {
-        a.counters.iterations += 1;
-        b.counters.iterations += 1;
+        a.run.counters.iterations += 1;
+        b.run.counters.iterations += 1;
       } else {
-        a.counters = BlockCounters{};
-        b.counters = BlockCounters{};
+        a.run.counters = BlockCounters{};
+        b.run.counters = BlockCounters{};
       }
       if (va == IterationVerdict::Error) break;
     }
