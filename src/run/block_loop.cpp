@@ -113,18 +113,6 @@ void stop_if_time_stands_still(RunParameters& p, const RunProgress& progress,
   }
 }
 
-// The iterations of one block: until it has counted its length or an
-// iteration ends it. Kept apart from the block's bookkeeping and reports, so
-// that the compiler can give the iteration all the registers.
-template <FluxPruning pruning>
-__attribute__((noinline)) void run_block_iterations(IterationRecords& records,
-                                                    double block_length) {
-  while (records.counters.iterations < block_length) {
-    if (integrator_iteration<pruning>(records) != IterationVerdict::Continue) break;
-    records.counters.iterations += 1;
-  }
-}
-
 template <FluxPruning pruning>
 bool run_block_loop(RunParameters& p, const NetworkConstants& network, RunRecords& run,
                     const OutputStreams& out) {
@@ -135,7 +123,10 @@ bool run_block_loop(RunParameters& p, const NetworkConstants& network, RunRecord
   do {
     progress.block_length = next_block_length(p, progress, counters);
     counters = BlockCounters{};
-    run_block_iterations<pruning>(records, progress.block_length);
+    while (counters.iterations < progress.block_length) {
+      if (integrator_iteration<pruning>(records) != IterationVerdict::Continue) break;
+      counters.iterations += 1;
+    }
 
     progress.block_elapsed_time = progress.time - progress.previous_block_time;
     progress.block_change_of_P = run.state.P - progress.previous_block_P;
