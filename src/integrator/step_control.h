@@ -90,10 +90,6 @@ SpeciesRates trial_rates(const SpeciesState& s, const SpeciesRates& d, const Net
 
 // The rules of every iteration.
 
-inline double relative_change(double timestep, double X, double dX) {
-  return timestep * std::fabs(dX) / X;
-}
-
 // The increase and decrease lists hold the same species, A to Q, which are
 // the first 21 fields of SpeciesState (and of SpeciesRates) in the order of
 // the decrease list: A, MerB, thiolate, thiol, C, ES, D, E, F, G, I, J, K, L,
@@ -170,6 +166,13 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
   return result;
 }
 
+inline void apply_first_amount_rule(const SpeciesState& s, const SpeciesRates& d, StepControl& step,
+                                    std::FILE* console) {
+  const FirstAmountOutcome first = apply_first_amounts(s, d, step.timestep, console);
+  step.timestep = first.timestep;
+  step.first_amount_flag = first.first_amount_flag;
+}
+
 // First-amount, increase and decrease rules. A species that starts to form
 // gets the step that forms 1e-39 mol/L of it. While the product is scarce or
 // the run is young, the fastest-rising species then rises by exactly 10 %
@@ -185,12 +188,12 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
   step.first_amount_flag = 0;
   step.ratio_A = 0;
   FallingSpecies falling;
+  // The walk differs by whether the increase rule runs; the first-amount
+  // rule, when due, shortens the step before the rising ratios count.
   if (s.P < 0.001 * p.A0 || progress.total_iterations < 2e7) {
     WalkResult walk = walk_listed_species<true, resting>(s, d, step.timestep, falling);
     if (walk.first_amount_due) {
-      const FirstAmountOutcome first = apply_first_amounts(s, d, step.timestep, console);
-      step.timestep = first.timestep;
-      step.first_amount_flag = first.first_amount_flag;
+      apply_first_amount_rule(s, d, step, console);
       walk = walk_listed_species<true, resting>(s, d, step.timestep, falling);
     }
     if (walk.A_rises) step.ratio_A = walk.ratio_A;
@@ -199,13 +202,8 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
     if (step.max_increase_ratio > 0 && step.first_amount_flag == 0) {
       step.timestep = step.timestep * 0.1 / step.max_increase_ratio;
     }
-  } else {
-    const WalkResult walk = walk_listed_species<false, resting>(s, d, step.timestep, falling);
-    if (walk.first_amount_due) {
-      const FirstAmountOutcome first = apply_first_amounts(s, d, step.timestep, console);
-      step.timestep = first.timestep;
-      step.first_amount_flag = first.first_amount_flag;
-    }
+  } else if (walk_listed_species<false, resting>(s, d, step.timestep, falling).first_amount_due) {
+    apply_first_amount_rule(s, d, step, console);
   }
 
   double maxratio = 0;
@@ -269,9 +267,9 @@ TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p,
 // S must not pass S0 within one step.
 TOLVANEX_HOT void overshoot_rule(const SpeciesState& s, const SpeciesRates& d,
                                  const RunParameters& p, StepControl& step, std::FILE* console) {
-  const double dS = d.dthiol + d.dthiolate;
-  if (s.S + step.timestep * dS > p.S0) {
-    step.timestep = correct_overshoot(s, dS, p, step.timestep, step.maxratio, step.target, console);
+  if (s.S + step.timestep * d.dS > p.S0) {
+    step.timestep =
+        correct_overshoot(s, d.dS, p, step.timestep, step.maxratio, step.target, console);
   }
 }
 

@@ -40,15 +40,12 @@ inline DoublePair both(double x) { return _mm_set1_pd(x); }
 inline DoublePair pair_of(double first, double second) { return _mm_set_pd(second, first); }
 inline DoublePair add(DoublePair a, DoublePair b) { return _mm_add_pd(a, b); }
 inline DoublePair multiply(DoublePair a, DoublePair b) { return _mm_mul_pd(a, b); }
-inline DoublePair divide(DoublePair a, DoublePair b) { return _mm_div_pd(a, b); }
 inline PairMask greater(DoublePair a, DoublePair b) { return _mm_cmpgt_pd(a, b); }
 inline PairMask less(DoublePair a, DoublePair b) { return _mm_cmplt_pd(a, b); }
 inline PairMask at_least(DoublePair a, DoublePair b) { return _mm_cmpge_pd(a, b); }
 inline PairMask equal(DoublePair a, DoublePair b) { return _mm_cmpeq_pd(a, b); }
 inline PairMask both_hold(PairMask a, PairMask b) { return _mm_and_pd(a, b); }
 inline PairMask either_holds(PairMask a, PairMask b) { return _mm_or_pd(a, b); }
-// Lanes where the mask is set keep their value, the others become +0.
-inline DoublePair keep_where(PairMask m, DoublePair v) { return _mm_and_pd(m, v); }
 // Lanes where the mask is set become +0, the others keep their value.
 inline DoublePair zero_where(PairMask m, DoublePair v) { return _mm_andnot_pd(m, v); }
 inline DoublePair absolute(DoublePair v) { return _mm_andnot_pd(_mm_set1_pd(-0.0), v); }
@@ -62,10 +59,7 @@ inline DoublePair keep_larger(DoublePair best, DoublePair candidate) {
 inline double larger_lane(DoublePair v) {
   return _mm_cvtsd_f64(_mm_max_sd(_mm_unpackhi_pd(v, v), v));
 }
-inline double first_lane(DoublePair v) { return _mm_cvtsd_f64(v); }
-inline double second_lane(DoublePair v) { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
 inline bool any_lane(PairMask m) { return _mm_movemask_pd(m) != 0; }
-inline bool first_lane_holds(PairMask m) { return (_mm_movemask_pd(m) & 1) != 0; }
 inline bool all_lanes(PairMask m) { return _mm_movemask_pd(m) == 3; }
 
 #else
@@ -85,9 +79,6 @@ inline DoublePair add(DoublePair a, DoublePair b) {
 inline DoublePair multiply(DoublePair a, DoublePair b) {
   return {{a.lane[0] * b.lane[0], a.lane[1] * b.lane[1]}};
 }
-inline DoublePair divide(DoublePair a, DoublePair b) {
-  return {{a.lane[0] / b.lane[0], a.lane[1] / b.lane[1]}};
-}
 inline PairMask greater(DoublePair a, DoublePair b) {
   return {{a.lane[0] > b.lane[0], a.lane[1] > b.lane[1]}};
 }
@@ -106,9 +97,6 @@ inline PairMask both_hold(PairMask a, PairMask b) {
 inline PairMask either_holds(PairMask a, PairMask b) {
   return {{a.lane[0] || b.lane[0], a.lane[1] || b.lane[1]}};
 }
-inline DoublePair keep_where(PairMask m, DoublePair v) {
-  return {{m.lane[0] ? v.lane[0] : 0.0, m.lane[1] ? v.lane[1] : 0.0}};
-}
 inline DoublePair zero_where(PairMask m, DoublePair v) {
   return {{m.lane[0] ? 0.0 : v.lane[0], m.lane[1] ? 0.0 : v.lane[1]}};
 }
@@ -120,10 +108,7 @@ inline DoublePair keep_larger(DoublePair best, DoublePair candidate) {
            candidate.lane[1] > best.lane[1] ? candidate.lane[1] : best.lane[1]}};
 }
 inline double larger_lane(DoublePair v) { return v.lane[1] > v.lane[0] ? v.lane[1] : v.lane[0]; }
-inline double first_lane(DoublePair v) { return v.lane[0]; }
-inline double second_lane(DoublePair v) { return v.lane[1]; }
 inline bool any_lane(PairMask m) { return m.lane[0] || m.lane[1]; }
-inline bool first_lane_holds(PairMask m) { return m.lane[0]; }
 inline bool all_lanes(PairMask m) { return m.lane[0] && m.lane[1]; }
 
 #endif

@@ -59,8 +59,8 @@ TEST(StepChoice, RulesOnHandBuiltStates) {
       {"MerB=1/-0.1 ES=0/0.1", 2000, 0.005, first("ES")},
       // MerB's ratio starts at -1, which no maxratio equals; A's is set by its rise.
       {"A=1/0.1 C=0/0.1", 30, 1e-38, first("C")},
-      // S may rise by a tenth of the room left below S0.
-      {"S=500/0 thiol=0/400 thiolate=0/600 C=0.01/-0.005", 2, 0.05, kOvershoot}};
+      // S may rise by a tenth of the room left below S0 (dS = dthiol + dthiolate).
+      {"S=500/1000 thiol=0/400 thiolate=0/600 C=0.01/-0.005", 2, 0.05, kOvershoot}};
   // clang-format on
   for (const auto& row : rows) {
     const RunParameters p{.A0 = 1, .S0 = 1000};
