@@ -36,6 +36,7 @@ template <FluxPruning pruning>
 TOLVANEX_HOT void evaluate_model(SpeciesState& s, const NetworkConstants& c, ModelEvaluation& e) {
   speciate(s, c.speciation);
   e.fluxes = evaluate_fluxes(s, c);
+  e.resting_parts_zero = false;
   if constexpr (pruning == FluxPruning::On) prune_negligible_fluxes(e.fluxes);
   species_rates(e.fluxes, c.monothiol_balance, e.rates);
 }

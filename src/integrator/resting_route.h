@@ -63,22 +63,28 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
       both_hold(at_least(limit, absolute(factors_a)), at_least(limit, absolute(factors_b))));
   if (!all_lanes(holds)) return false;
 
-  NetFluxes& n = e.fluxes;
+  // Steps 21 to 39 keep the 0 they would be pruned to; the record holds them
+  // already when the previous evaluation was a resting one.
+  NetFluxes n;
   evaluate_fluxes_1_to_19(s, c, n);
-  n.flux21 = 0;
-  n.flux23 = 0;
-  n.flux25 = 0;
-  n.flux27 = 0;
-  n.flux29 = 0;
-  n.flux31 = 0;
-  n.flux33 = 0;
-  n.flux35 = 0;
-  n.flux37 = 0;
-  n.flux39 = 0;
+  store_pair(e.fluxes, offsetof(NetFluxes, flux1), pair_of(n.flux1, n.flux3));
+  store_pair(e.fluxes, offsetof(NetFluxes, flux5), pair_of(n.flux5, n.flux7));
+  store_pair(e.fluxes, offsetof(NetFluxes, flux9), pair_of(n.flux9, n.flux11));
+  store_pair(e.fluxes, offsetof(NetFluxes, flux13), pair_of(n.flux13, n.flux15));
+  store_pair(e.fluxes, offsetof(NetFluxes, flux17), pair_of(n.flux17, n.flux19));
   // The derivatives from the fluxes as they stand, worked out while the
   // pruning is decided: usually no flux of steps 1 to 19 is pruned, and then
-  // they are the final ones.
-  species_rates(n, c.monothiol_balance, e.rates);
+  // they are the final ones. The resting species' derivatives follow from
+  // the zero fluxes alone (some are -0); they are written on the first
+  // resting evaluation after a full one.
+  if (e.resting_parts_zero) {
+    species_rates<true>(n, c.monothiol_balance, e.rates);
+  } else {
+    const NetFluxes zero_fluxes;
+    std::memcpy(&e.fluxes.flux21, &zero_fluxes.flux21, 10 * sizeof(double));
+    species_rates(n, c.monothiol_balance, e.rates);
+    e.resting_parts_zero = true;
+  }
 
   // The pruning of the full program, over flux1 .. flux19: the others are at
   // most 0 and cannot hold the largest net flux once it is positive.
@@ -100,7 +106,7 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   for (std::size_t pair = 0; pair < 5; ++pair) {
     store_pair(e.fluxes, pair * kPairBytes, zero_where(less(f[pair], threshold2), f[pair]));
   }
-  species_rates(e.fluxes, c.monothiol_balance, e.rates);
+  species_rates<true>(e.fluxes, c.monothiol_balance, e.rates);
   return true;
 }
 

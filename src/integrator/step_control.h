@@ -43,6 +43,10 @@ struct StepControl {
 struct ModelEvaluation {
   NetFluxes fluxes;
   SpeciesRates rates;
+  // Net fluxes 21 to 39 are 0 and the resting species' derivatives are what
+  // those zeros give (see resting_route.h), so that a resting evaluation need
+  // not write them again.
+  bool resting_parts_zero = false;
 };
 
 inline constexpr double kFirstAmount = 1e-39;  // mol/L formed by a species' first step
@@ -102,8 +106,9 @@ static_assert(offsetof(SpeciesState, A) == 0 && offsetof(SpeciesState, Q) == 20 
 // that the increase rule leaves.
 struct FallingSpecies {
   int count = 0;
-  double amount[kListedSpecies];     // X
-  double loss_rate[kListedSpecies];  // |dX|
+  double amount[kListedSpecies + 1];     // X
+  double loss_rate[kListedSpecies + 1];  // |dX|
+  double ratio[kListedSpecies + 1];      // t |dX| / X
 };
 
 // Species of the first-amount list (ES, C ... N, P, Q) by their place in
@@ -136,7 +141,7 @@ template <bool increase_rule_runs, bool resting>
 TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const SpeciesRates& d,
                                             double timestep, FallingSpecies& falling) {
   WalkResult result;
-  falling.count = 0;
+  int count = 0;  // in a register; stored at the end
   // With a positive step, dX * timestep > 1e-39 needs dX > 0: testing that
   // first keeps the usual absent species (dX = 0) to one comparison.
   const bool positive_step = timestep > 0;
@@ -154,15 +159,16 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
           if (i == 1) result.MerB_rises = true, result.ratio_MerB = r;
         }
       } else if (dX < 0) {
-        falling.amount[falling.count] = X;
-        falling.loss_rate[falling.count] = -dX;  // |dX|, exactly
-        falling.count += 1;
+        falling.amount[count] = X;
+        falling.loss_rate[count] = -dX;  // |dX|, exactly
+        count += 1;
       }
     } else if (kFirstAmountListed[i] && (dX > 0 || !positive_step) && X == 0 &&
                dX * timestep > kFirstAmount) {
       result.first_amount_due = true;
     }
   }
+  falling.count = count;
   return result;
 }
 
@@ -209,9 +215,21 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
   double maxratio = 0;
   double limiting_amount = step.limiting_amount;
   const double t = step.timestep;
+  // The ratios two at a time; after an odd count the last pair's second
+  // entry repeats the last species (and is not considered).
+  {
+    const int last = falling.count > 0 ? falling.count - 1 : 0;
+    falling.amount[falling.count] = falling.amount[last];
+    falling.loss_rate[falling.count] = falling.loss_rate[last];
+    const DoublePair step_pair = both(t);
+    for (int i = 0; i < falling.count; i += 2) {
+      store_pair_at(falling.ratio + i, divide(multiply(step_pair, load_pair_at(falling.loss_rate + i)),
+                                              load_pair_at(falling.amount + i)));
+    }
+  }
   auto consider = [&](int i) {
     const double X = falling.amount[i];
-    const double r = t * falling.loss_rate[i] / X;
+    const double r = falling.ratio[i];
     const bool larger = r > maxratio;
     limiting_amount = larger ? X : limiting_amount;
     maxratio = larger ? r : maxratio;

@@ -195,22 +195,26 @@ TOLVANEX_HOT void prune_negligible_fluxes(NetFluxes& n) {
   }
 }
 
+// With skip_resting the derivatives of the resting species (MerB, ES, D, E,
+// F, O3, Q, PHMB, organic; see integrator/resting_route.h) are left as they
+// are: the caller knows that they hold 0.
+template <bool skip_resting = false>
 TOLVANEX_HOT void species_rates(const NetFluxes& n, bool monothiol_balance, SpeciesRates& r) {
   r.dA = n.flux21 + n.flux23 - n.flux1 - n.flux15;
+  double dthiol, dthiolate;
   if (monothiol_balance) {
     // A second free acceptor molecule is taken up by steps 5, 9, 17, 29, 35
     // and given back by step 25.
-    r.dthiol = -(n.flux1 + n.flux15 + n.flux9 + n.flux17 + n.flux29 + n.flux35);
-    r.dthiolate = n.flux23 + n.flux25 - n.flux5;
+    dthiol = -(n.flux1 + n.flux15 + n.flux9 + n.flux17 + n.flux29 + n.flux35);
+    dthiolate = n.flux23 + n.flux25 - n.flux5;
   } else {
-    r.dthiol = -(n.flux1 + n.flux15);
-    r.dthiolate = n.flux23;
+    dthiol = -(n.flux1 + n.flux15);
+    dthiolate = n.flux23;
   }
-  r.dS = r.dthiol + r.dthiolate;
+  r.dthiol = dthiol;
+  r.dthiolate = dthiolate;
+  r.dS = dthiol + dthiolate;
   r.dC = n.flux1 - n.flux3;
-  r.dD = n.flux33 - n.flux23 - n.flux27;
-  r.dE = n.flux27 - n.flux29;
-  r.dF = n.flux29 - n.flux31 - n.flux25;
   r.dG = n.flux15 + n.flux25 - n.flux17;
   r.dI = n.flux17 - n.flux19;
   r.dJ = n.flux19 + n.flux37;
@@ -220,13 +224,19 @@ TOLVANEX_HOT void species_rates(const NetFluxes& n, bool monothiol_balance, Spec
   r.dN = n.flux5 - n.flux7 + n.flux35;
   r.dO1 = n.flux13;
   r.dO2 = n.flux7;
-  r.dO3 = n.flux31 - n.flux37;
-  r.dP = n.flux7 + n.flux13 + r.dO3;
-  r.dQ = -(n.flux33 + n.flux35);
-  r.dMerB = -n.flux39;
-  r.dES = n.flux39 - n.flux21;
-  r.dPHMB = -n.flux39;
-  r.dorganic = n.flux21;
+  const double dO3 = n.flux31 - n.flux37;
+  r.dP = n.flux7 + n.flux13 + dO3;
+  if constexpr (!skip_resting) {
+    r.dD = n.flux33 - n.flux23 - n.flux27;
+    r.dE = n.flux27 - n.flux29;
+    r.dF = n.flux29 - n.flux31 - n.flux25;
+    r.dO3 = dO3;
+    r.dQ = -(n.flux33 + n.flux35);
+    r.dMerB = -n.flux39;
+    r.dES = n.flux39 - n.flux21;
+    r.dPHMB = -n.flux39;
+    r.dorganic = n.flux21;
+  }
 }
 
 TOLVANEX_HOT SpeciesRates species_rates(const NetFluxes& n, bool monothiol_balance) {
