@@ -215,16 +215,20 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
   double maxratio = 0;
   double limiting_amount = step.limiting_amount;
   const double t = step.timestep;
-  // The ratios two at a time; after an odd count the last pair's second
-  // entry repeats the last species (and is not considered).
+  // The ratios two at a time, each lane with the operations of the rule.
+  // After an odd count the last pair's second entry repeats the last
+  // species and is not considered. (No branch on the count's parity: it
+  // changes from iteration to iteration.)
   {
-    const int last = falling.count > 0 ? falling.count - 1 : 0;
-    falling.amount[falling.count] = falling.amount[last];
-    falling.loss_rate[falling.count] = falling.loss_rate[last];
+    const int n = falling.count;
+    const int last = n > 0 ? n - 1 : 0;
+    falling.amount[n] = n > 0 ? falling.amount[last] : 1;
+    falling.loss_rate[n] = n > 0 ? falling.loss_rate[last] : 0;
     const DoublePair step_pair = both(t);
-    for (int i = 0; i < falling.count; i += 2) {
-      store_pair_at(falling.ratio + i, divide(multiply(step_pair, load_pair_at(falling.loss_rate + i)),
-                                              load_pair_at(falling.amount + i)));
+    for (int i = 0; i < n; i += 2) {
+      const DoublePair loss = load_pair_at(falling.loss_rate + i);
+      store_pair_at(falling.ratio + i,
+                    divide(multiply(step_pair, loss), load_pair_at(falling.amount + i)));
     }
   }
   auto consider = [&](int i) {
