@@ -103,7 +103,8 @@ inline constexpr int kListedSpecies = 21;
 static_assert(offsetof(SpeciesState, A) == 0 && offsetof(SpeciesState, Q) == 20 * sizeof(double));
 
 // The falling species of an iteration, in list order, waiting for the step
-// that the increase rule leaves.
+// that the increase rule leaves. Their ratios are worked out two at a time,
+// so the lists have room for a copy of the last entry after an odd count.
 struct FallingSpecies {
   int count = 0;
   double amount[kListedSpecies + 1];     // X

@@ -41,7 +41,6 @@ inline DoublePair pair_of(double first, double second) { return _mm_set_pd(secon
 inline DoublePair add(DoublePair a, DoublePair b) { return _mm_add_pd(a, b); }
 inline DoublePair multiply(DoublePair a, DoublePair b) { return _mm_mul_pd(a, b); }
 inline DoublePair divide(DoublePair a, DoublePair b) { return _mm_div_pd(a, b); }
-inline DoublePair negate(DoublePair v) { return _mm_xor_pd(_mm_set1_pd(-0.0), v); }
 inline PairMask greater(DoublePair a, DoublePair b) { return _mm_cmpgt_pd(a, b); }
 inline PairMask less(DoublePair a, DoublePair b) { return _mm_cmplt_pd(a, b); }
 inline PairMask at_least(DoublePair a, DoublePair b) { return _mm_cmpge_pd(a, b); }
@@ -50,30 +49,19 @@ inline PairMask both_hold(PairMask a, PairMask b) { return _mm_and_pd(a, b); }
 inline PairMask either_holds(PairMask a, PairMask b) { return _mm_or_pd(a, b); }
 // Lanes where the mask is set become +0, the others keep their value.
 inline DoublePair zero_where(PairMask m, DoublePair v) { return _mm_andnot_pd(m, v); }
-// Lanes where the mask is set keep their value, the others become +0.
-inline DoublePair zero_unless(PairMask m, DoublePair v) { return _mm_and_pd(m, v); }
 inline DoublePair absolute(DoublePair v) { return _mm_andnot_pd(_mm_set1_pd(-0.0), v); }
 // Lane by lane "if (candidate > best) best = candidate": a NaN candidate
 // never wins, a NaN best is never replaced.
 inline DoublePair keep_larger(DoublePair best, DoublePair candidate) {
   return _mm_max_pd(candidate, best);
 }
-// Lane by lane "if (candidate < best) best = candidate".
-inline DoublePair keep_smaller(DoublePair best, DoublePair candidate) {
-  return _mm_min_pd(candidate, best);
-}
 // The same rule between the two lanes: the second lane replaces the first
 // only when it is greater.
 inline double larger_lane(DoublePair v) {
   return _mm_cvtsd_f64(_mm_max_sd(_mm_unpackhi_pd(v, v), v));
 }
-inline double smaller_lane(DoublePair v) {
-  return _mm_cvtsd_f64(_mm_min_sd(_mm_unpackhi_pd(v, v), v));
-}
 inline bool any_lane(PairMask m) { return _mm_movemask_pd(m) != 0; }
 inline bool all_lanes(PairMask m) { return _mm_movemask_pd(m) == 3; }
-// Bit 0 for the first lane, bit 1 for the second.
-inline int lane_bits(PairMask m) { return _mm_movemask_pd(m); }
 
 #else
 
@@ -95,7 +83,6 @@ inline DoublePair multiply(DoublePair a, DoublePair b) {
 inline DoublePair divide(DoublePair a, DoublePair b) {
   return {{a.lane[0] / b.lane[0], a.lane[1] / b.lane[1]}};
 }
-inline DoublePair negate(DoublePair v) { return {{-v.lane[0], -v.lane[1]}}; }
 inline PairMask greater(DoublePair a, DoublePair b) {
   return {{a.lane[0] > b.lane[0], a.lane[1] > b.lane[1]}};
 }
@@ -117,9 +104,6 @@ inline PairMask either_holds(PairMask a, PairMask b) {
 inline DoublePair zero_where(PairMask m, DoublePair v) {
   return {{m.lane[0] ? 0.0 : v.lane[0], m.lane[1] ? 0.0 : v.lane[1]}};
 }
-inline DoublePair zero_unless(PairMask m, DoublePair v) {
-  return {{m.lane[0] ? v.lane[0] : 0.0, m.lane[1] ? v.lane[1] : 0.0}};
-}
 inline DoublePair absolute(DoublePair v) {
   return {{__builtin_fabs(v.lane[0]), __builtin_fabs(v.lane[1])}};
 }
@@ -127,15 +111,9 @@ inline DoublePair keep_larger(DoublePair best, DoublePair candidate) {
   return {{candidate.lane[0] > best.lane[0] ? candidate.lane[0] : best.lane[0],
            candidate.lane[1] > best.lane[1] ? candidate.lane[1] : best.lane[1]}};
 }
-inline DoublePair keep_smaller(DoublePair best, DoublePair candidate) {
-  return {{candidate.lane[0] < best.lane[0] ? candidate.lane[0] : best.lane[0],
-           candidate.lane[1] < best.lane[1] ? candidate.lane[1] : best.lane[1]}};
-}
 inline double larger_lane(DoublePair v) { return v.lane[1] > v.lane[0] ? v.lane[1] : v.lane[0]; }
-inline double smaller_lane(DoublePair v) { return v.lane[1] < v.lane[0] ? v.lane[1] : v.lane[0]; }
 inline bool any_lane(PairMask m) { return m.lane[0] || m.lane[1]; }
 inline bool all_lanes(PairMask m) { return m.lane[0] && m.lane[1]; }
-inline int lane_bits(PairMask m) { return (m.lane[0] ? 1 : 0) | (m.lane[1] ? 2 : 0); }
 
 #endif
 
@@ -163,16 +141,14 @@ inline void store_pair(Record& record, std::size_t byte_offset, DoublePair v) {
   std::memcpy(reinterpret_cast<unsigned char*>(&record) + byte_offset, lanes, sizeof lanes);
 }
 
-// Two neighbouring entries of an array of doubles that were just written one
-// at a time. They are read as two halves: a single 16-byte read of two
-// separate 8-byte writes would wait until both writes reach the cache.
+// Two neighbouring entries of an array of doubles.
 inline DoublePair load_pair_at(const double* first) {
+  double lanes[2];
+  std::memcpy(lanes, first, sizeof lanes);
 #if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
-  __m128d low = _mm_load_sd(first);
-  __asm__("" : "+x"(low));  // keeps the compiler from merging the two reads
-  return _mm_loadh_pd(low, first + 1);
+  return _mm_loadu_pd(lanes);
 #else
-  return {{first[0], first[1]}};
+  return {{lanes[0], lanes[1]}};
 #endif
 }
 
