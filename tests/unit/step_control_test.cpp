@@ -52,6 +52,11 @@ TEST(StepChoice, RulesOnHandBuiltStates) {
       {"K=0.01/-0.02", 30, 1 / 60.0}, {"A=0.01/-0.02", 30, 1 / 60.0},
       {"A=0.005/0 K=0.005/-0.01", 30, 1 / 60.0},  // the amounts decide what counts as A
       {"C=0.2/-0.4 K=0.02/-0.04", 20, 0.025},       // on a tie the earlier listed limits
+      // The falling ratios are worked out two at a time: a tie between the second
+      // and the fourth falling species (G at 0.2, L at 0.02, both r = 2), and the
+      // largest ratio in the last entry of an odd list (K, r = 3).
+      {"C=0.03/-0.045 G=0.2/-0.4 K=0.1/-0.1 L=0.02/-0.04", 20, 0.025},
+      {"C=0.2/-0.2 G=0.2/-0.2 K=0.05/-0.15", 10, 1 / 30.0},
       // A or MerB limits while a first amount forms: 1/2000 early, 1/100 later.
       {"A=1/-0.1 C=0/0.1", 2000, 0.005, first("C"), 299999, 299999},
       {"A=1/-0.1 C=0/0.1", 100, 0.1, first("C"), 300000, 0},
