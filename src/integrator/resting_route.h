@@ -67,11 +67,12 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   // already when the previous evaluation was a resting one.
   NetFluxes n;
   evaluate_fluxes_1_to_19(s, c, n);
-  store_pair(e.fluxes, offsetof(NetFluxes, flux1), pair_of(n.flux1, n.flux3));
-  store_pair(e.fluxes, offsetof(NetFluxes, flux5), pair_of(n.flux5, n.flux7));
-  store_pair(e.fluxes, offsetof(NetFluxes, flux9), pair_of(n.flux9, n.flux11));
-  store_pair(e.fluxes, offsetof(NetFluxes, flux13), pair_of(n.flux13, n.flux15));
-  store_pair(e.fluxes, offsetof(NetFluxes, flux17), pair_of(n.flux17, n.flux19));
+  // flux1 .. flux19 as pairs of neighbours, formed in registers.
+  const DoublePair f[5] = {pair_of(n.flux1, n.flux3), pair_of(n.flux5, n.flux7),
+                           pair_of(n.flux9, n.flux11), pair_of(n.flux13, n.flux15),
+                           pair_of(n.flux17, n.flux19)};
+#pragma GCC unroll 5
+  for (std::size_t pair = 0; pair < 5; ++pair) store_pair(e.fluxes, pair * kPairBytes, f[pair]);
   // The derivatives from the fluxes as they stand, worked out while the
   // pruning is decided: usually no flux of steps 1 to 19 is pruned, and then
   // they are the final ones. The resting species' derivatives follow from
@@ -88,9 +89,6 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
 
   // The pruning of the full program, over flux1 .. flux19: the others are at
   // most 0 and cannot hold the largest net flux once it is positive.
-  const DoublePair f[5] = {pair_of(n.flux1, n.flux3), pair_of(n.flux5, n.flux7),
-                           pair_of(n.flux9, n.flux11), pair_of(n.flux13, n.flux15),
-                           pair_of(n.flux17, n.flux19)};
   DoublePair largest = both(n.flux1);
 #pragma GCC unroll 5
   for (std::size_t pair = 0; pair < 5; ++pair) largest = keep_larger(largest, f[pair]);

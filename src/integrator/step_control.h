@@ -227,9 +227,9 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
     falling.loss_rate[n] = n > 0 ? falling.loss_rate[last] : 0;
     const DoublePair step_pair = both(t);
     for (int i = 0; i < n; i += 2) {
-      const DoublePair loss = load_pair_at(falling.loss_rate + i);
-      store_pair_at(falling.ratio + i,
-                    divide(multiply(step_pair, loss), load_pair_at(falling.amount + i)));
+      const DoublePair loss = load_pair_from(falling.loss_rate + i);
+      store_pair_to(falling.ratio + i,
+                    divide(multiply(step_pair, loss), load_pair_from(falling.amount + i)));
     }
   }
   auto consider = [&](int i) {

@@ -117,49 +117,38 @@ inline bool all_lanes(PairMask m) { return m.lane[0] && m.lane[1]; }
 
 #endif
 
-template <class Record>
-inline DoublePair load_pair(const Record& record, std::size_t byte_offset) {
-  static_assert(std::is_standard_layout_v<Record>);
+// Two doubles at any (not necessarily aligned) place in memory.
+inline DoublePair load_pair_from(const void* place) {
   double lanes[2];
-  std::memcpy(lanes, reinterpret_cast<const unsigned char*>(&record) + byte_offset, sizeof lanes);
+  std::memcpy(lanes, place, sizeof lanes);
 #if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
   return _mm_loadu_pd(lanes);
 #else
   return {{lanes[0], lanes[1]}};
 #endif
+}
+
+inline void store_pair_to(void* place, DoublePair v) {
+#if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
+  double lanes[2];
+  _mm_storeu_pd(lanes, v);
+#else
+  double lanes[2] = {v.lane[0], v.lane[1]};
+#endif
+  std::memcpy(place, lanes, sizeof lanes);
+}
+
+// Two neighbouring fields of a record, by the byte offset of the first.
+template <class Record>
+inline DoublePair load_pair(const Record& record, std::size_t byte_offset) {
+  static_assert(std::is_standard_layout_v<Record>);
+  return load_pair_from(reinterpret_cast<const unsigned char*>(&record) + byte_offset);
 }
 
 template <class Record>
 inline void store_pair(Record& record, std::size_t byte_offset, DoublePair v) {
   static_assert(std::is_standard_layout_v<Record>);
-#if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
-  double lanes[2];
-  _mm_storeu_pd(lanes, v);
-#else
-  double lanes[2] = {v.lane[0], v.lane[1]};
-#endif
-  std::memcpy(reinterpret_cast<unsigned char*>(&record) + byte_offset, lanes, sizeof lanes);
-}
-
-// Two neighbouring entries of an array of doubles.
-inline DoublePair load_pair_at(const double* first) {
-  double lanes[2];
-  std::memcpy(lanes, first, sizeof lanes);
-#if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
-  return _mm_loadu_pd(lanes);
-#else
-  return {{lanes[0], lanes[1]}};
-#endif
-}
-
-inline void store_pair_at(double* first, DoublePair v) {
-#if defined(__SSE2__) && !defined(TOLVANEX_PORTABLE_PAIRS)
-  double lanes[2];
-  _mm_storeu_pd(lanes, v);
-#else
-  double lanes[2] = {v.lane[0], v.lane[1]};
-#endif
-  std::memcpy(first, lanes, sizeof lanes);
+  store_pair_to(reinterpret_cast<unsigned char*>(&record) + byte_offset, v);
 }
 
 template <class Record>

@@ -197,7 +197,8 @@ TOLVANEX_HOT void prune_negligible_fluxes(NetFluxes& n) {
 
 // With skip_resting the derivatives of the resting species (MerB, ES, D, E,
 // F, O3, Q, PHMB, organic; see integrator/resting_route.h) are left as they
-// are: the caller knows that they hold 0.
+// are: the caller knows that they already hold what net fluxes 21 to 39 at 0
+// give them (+0 or -0).
 template <bool skip_resting = false>
 TOLVANEX_HOT void species_rates(const NetFluxes& n, bool monothiol_balance, SpeciesRates& r) {
   r.dA = n.flux21 + n.flux23 - n.flux1 - n.flux15;
