@@ -81,7 +81,8 @@ TOLVANEX_HOT bool evaluate_resting(SpeciesState& s, const NetworkConstants& c, M
   if (e.resting_parts_zero) {
     species_rates<true>(n, c.monothiol_balance, e.rates);
   } else {
-    const NetFluxes zero_fluxes;
+    const NetFluxes zero_fluxes;  // flux21 .. flux39 stand together
+    static_assert(offsetof(NetFluxes, flux39) - offsetof(NetFluxes, flux21) == 9 * sizeof(double));
     std::memcpy(&e.fluxes.flux21, &zero_fluxes.flux21, 10 * sizeof(double));
     species_rates(n, c.monothiol_balance, e.rates);
     e.resting_parts_zero = true;

@@ -222,9 +222,8 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
   // changes from iteration to iteration.)
   {
     const int n = falling.count;
-    const int last = n > 0 ? n - 1 : 0;
-    falling.amount[n] = n > 0 ? falling.amount[last] : 1;
-    falling.loss_rate[n] = n > 0 ? falling.loss_rate[last] : 0;
+    falling.amount[n] = n > 0 ? falling.amount[n - 1] : 1;
+    falling.loss_rate[n] = n > 0 ? falling.loss_rate[n - 1] : 0;
     const DoublePair step_pair = both(t);
     for (int i = 0; i < n; i += 2) {
       const DoublePair loss = load_pair_from(falling.loss_rate + i);
