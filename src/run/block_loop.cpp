@@ -113,9 +113,14 @@ void stop_if_time_stands_still(RunParameters& p, const RunProgress& progress,
   }
 }
 
+namespace {
+
+// The blocks of a run. Compiled once for the processor family the program is
+// built for and, where the machine can use it, once more with AVX encodings
+// (see run_block_loop below).
 template <FluxPruning pruning>
-bool run_block_loop(RunParameters& p, const NetworkConstants& network, RunRecords& run,
-                    const OutputStreams& out) {
+TOLVANEX_HOT bool run_blocks(RunParameters& p, const NetworkConstants& network, RunRecords& run,
+                             const OutputStreams& out) {
   RunProgress& progress = run.progress;
   BlockCounters& counters = run.counters;
   IterationRecords records = iteration_records(p, network, run, out);
@@ -148,6 +153,37 @@ bool run_block_loop(RunParameters& p, const NetworkConstants& network, RunRecord
     if (interruption_signal() != 0) stop_run(p);
   } while (progress.time < p.wanted_time && !p.run_stopped);
   return true;
+}
+
+template <FluxPruning pruning>
+bool run_blocks_baseline(RunParameters& p, const NetworkConstants& network, RunRecords& run,
+                         const OutputStreams& out) {
+  return run_blocks<pruning>(p, network, run, out);
+}
+
+#if TOLVANEX_AVX_LOOP
+// The same code with the AVX (VEX) encodings of the same SSE2 operations:
+// three-operand forms that need no register copies. Every operation is the
+// same IEEE operation on the same operands, so the results are the same bits
+// (fused multiply-add is not enabled, and contraction is off anyway).
+template <FluxPruning pruning>
+__attribute__((target("avx"))) bool run_blocks_avx(RunParameters& p,
+                                                   const NetworkConstants& network,
+                                                   RunRecords& run, const OutputStreams& out) {
+  return run_blocks<pruning>(p, network, run, out);
+}
+#endif
+
+}  // namespace
+
+template <FluxPruning pruning>
+bool run_block_loop(RunParameters& p, const NetworkConstants& network, RunRecords& run,
+                    const OutputStreams& out) {
+#if TOLVANEX_AVX_LOOP
+  // The check covers the operating system's support for the AVX registers.
+  if (__builtin_cpu_supports("avx")) return run_blocks_avx<pruning>(p, network, run, out);
+#endif
+  return run_blocks_baseline<pruning>(p, network, run, out);
 }
 
 template bool run_block_loop<FluxPruning::On>(RunParameters&, const NetworkConstants&, RunRecords&,

@@ -52,6 +52,17 @@ void apply_termination_tests(RunParameters& p, const RunProgress& progress, doub
 void stop_if_time_stands_still(RunParameters& p, const RunProgress& progress,
                                const BlockCounters& finished, std::FILE* console);
 
+// On x86-64 the block loop is also compiled with AVX encodings and chosen at
+// the start of a run when the processor has them; building with
+// TOLVANEX_NO_AVX_LOOP defined (CMake option TOLVANEX_AVX_LOOP=OFF) leaves
+// only the baseline code. Both give the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(TOLVANEX_NO_AVX_LOOP) && \
+    !defined(TOLVANEX_PORTABLE_PAIRS)
+#define TOLVANEX_AVX_LOOP 1
+#else
+#define TOLVANEX_AVX_LOOP 0
+#endif
+
 // Runs blocks until the run is over. Returns false when a file could not be
 // written (the message is already on standard error).
 template <FluxPruning pruning>
