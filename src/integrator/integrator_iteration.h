@@ -59,6 +59,7 @@ TOLVANEX_HOT IterationVerdict finish_iteration(IterationRecords& r) {
   if (step.timestep > cap) step.timestep = cap;
   r.step = step;
   const double dt = step.timestep;
+  r.evaluation.resting_species_left_at_zero = resting && std::isfinite(dt);
   if (resting && std::isfinite(dt)) {
     advance_state<true>(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals, r.progress.time,
                         dt, r.parameters.organomercurial);
@@ -73,7 +74,8 @@ template <FluxPruning pruning>
 TOLVANEX_HOT IterationVerdict integrator_iteration(IterationRecords& r) {
   r.step.timestep = r.progress.basic_timestep;
   if constexpr (pruning == FluxPruning::On) {
-    if (r.network.resting_route_possible && resting_species_at_zero(r.state) &&
+    if (r.network.resting_route_possible &&
+        (r.evaluation.resting_species_left_at_zero || resting_species_at_zero(r.state)) &&
         evaluate_resting(r.state, r.network, r.evaluation)) {
       return finish_iteration<true>(r);
     }

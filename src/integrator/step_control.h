@@ -47,6 +47,10 @@ struct ModelEvaluation {
   // those zeros give (see resting_route.h), so that a resting evaluation need
   // not write them again.
   bool resting_parts_zero = false;
+  // The nine resting species of the state are +0: this evaluation was a
+  // resting one and the advance after it left them alone. Whatever changes
+  // the state outside an iteration must clear it.
+  bool resting_species_left_at_zero = false;
 };
 
 inline constexpr double kFirstAmount = 1e-39;  // mol/L formed by a species' first step

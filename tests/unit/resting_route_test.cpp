@@ -92,6 +92,7 @@ TEST(RestingRoute, SameBitsAsTheFullIterationInLockstep) {
         std::mt19937_64 copy = rng;
         disturb(a.run.state, rng);
         disturb(b.run.state, copy);
+        a.run.evaluation.resting_species_left_at_zero = false;
       }
       ModelEvaluation probe;
       SpeciesState probe_state = a.run.state;
