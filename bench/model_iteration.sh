@@ -34,9 +34,12 @@ eval "args=($(grep -v '^#' "$args_file"))"
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 
 # The loop head: the jump back after the iteration counter (incremented in
-# eax, converted to double and compared with the block length).
+# eax, converted to double and compared with the block length), in the copy
+# of the block loop that this machine runs (the AVX one where it can).
+variant=baseline
+grep -qw avx /proc/cpuinfo 2>/dev/null && variant=avx
 head=$(objdump -d --no-show-raw-insn "$bin" |
-  awk '/<_ZN8tolvanex14run_block_loopILNS_11FluxPruningE0/ {f=1}
+  awk -v v="$variant" '$0 ~ "<_ZN8tolvanex12_GLOBAL__N_1[0-9]+run_blocks_" v "ILNS_11FluxPruningE0" {f=1}
        f && /cvtsi2sd %eax,/ {c=4}
        c > 0 && /\tja / {print $3; exit}
        c > 0 {c--}')
@@ -72,7 +75,7 @@ EOF
 /usr/bin/python3 - "$work/trace.txt" > "$work/iteration.s" <<'EOF'
 import re, sys
 for line in open(sys.argv[1]):
-    m = re.match(r'^=>\s*0x[0-9a-f]+ <[^>]*>:\s*(.*)$', line.rstrip())
+    m = re.match(r'^=>\s*0x[0-9a-f]+ <.*?\+\d+>:\s*(.*)$', line.rstrip())
     if not m:
         continue
     ins = re.sub(r'\s+#.*$', '', m.group(1))
