@@ -113,7 +113,6 @@ struct FallingSpecies {
   int count = 0;
   double amount[kListedSpecies + 1];     // X
   double loss_rate[kListedSpecies + 1];  // |dX|
-  double ratio[kListedSpecies + 1];      // t |dX| / X
 };
 
 // Species of the first-amount list (ES, C ... N, P, Q) by their place in
@@ -220,34 +219,36 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
   double maxratio = 0;
   double limiting_amount = step.limiting_amount;
   const double t = step.timestep;
-  // The ratios two at a time, each lane with the operations of the rule.
-  // After an odd count the last pair's second entry repeats the last
-  // species and is not considered. (No branch on the count's parity: it
-  // changes from iteration to iteration.)
-  {
-    const int n = falling.count;
-    falling.amount[n] = n > 0 ? falling.amount[n - 1] : 1;
-    falling.loss_rate[n] = n > 0 ? falling.loss_rate[n - 1] : 0;
-    const DoublePair step_pair = both(t);
-    for (int i = 0; i < n; i += 2) {
-      const DoublePair loss = load_pair_from(falling.loss_rate + i);
-      store_pair_to(falling.ratio + i,
-                    divide(multiply(step_pair, loss), load_pair_from(falling.amount + i)));
-    }
-  }
-  auto consider = [&](int i) {
-    const double X = falling.amount[i];
-    const double r = falling.ratio[i];
+  auto consider = [&](double r, double X) {
     const bool larger = r > maxratio;
     limiting_amount = larger ? X : limiting_amount;
     maxratio = larger ? r : maxratio;
-    return r;
   };
-  // A and MerB lead the list, so when they fall they are its first entries.
-  int i = 0;
-  if (s.A > 0 && d.dA < 0) step.ratio_A = consider(i++);
-  if (s.MerB > 0 && d.dMerB < 0) step.ratio_MerB = consider(i++);
-  for (; i < falling.count; ++i) consider(i);
+  // The ratios two at a time, each lane with the operations of the rule,
+  // considered in list order. After an odd count the last pair's second
+  // entry repeats the last species: considered again, it cannot be larger
+  // than the maximum that already includes it. (No branch on the count's
+  // parity: it changes from iteration to iteration.)
+  const int n = falling.count;
+  if (n > 0) {
+    falling.amount[n] = falling.amount[n - 1];
+    falling.loss_rate[n] = falling.loss_rate[n - 1];
+    const DoublePair step_pair = both(t);
+    DoublePair first_ratios = both(0);
+    for (int i = 0; i < n; i += 2) {
+      const DoublePair X = load_pair_from(falling.amount + i);
+      const DoublePair r = divide(multiply(step_pair, load_pair_from(falling.loss_rate + i)), X);
+      consider(first_lane(r), first_lane(X));
+      consider(second_lane(r), second_lane(X));
+      if (i == 0) first_ratios = r;
+    }
+    // A and MerB lead the list, so when they fall they are its first entries.
+    const bool A_falls = s.A > 0 && d.dA < 0;
+    if (A_falls) step.ratio_A = first_lane(first_ratios);
+    if (s.MerB > 0 && d.dMerB < 0) {
+      step.ratio_MerB = A_falls ? second_lane(first_ratios) : first_lane(first_ratios);
+    }
+  }
   step.maxratio = maxratio;
   step.limiting_amount = limiting_amount;
 }

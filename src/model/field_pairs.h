@@ -62,6 +62,8 @@ inline double larger_lane(DoublePair v) {
 }
 inline bool any_lane(PairMask m) { return _mm_movemask_pd(m) != 0; }
 inline bool all_lanes(PairMask m) { return _mm_movemask_pd(m) == 3; }
+inline double first_lane(DoublePair v) { return _mm_cvtsd_f64(v); }
+inline double second_lane(DoublePair v) { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
 
 #else
 
@@ -114,6 +116,8 @@ inline DoublePair keep_larger(DoublePair best, DoublePair candidate) {
 inline double larger_lane(DoublePair v) { return v.lane[1] > v.lane[0] ? v.lane[1] : v.lane[0]; }
 inline bool any_lane(PairMask m) { return m.lane[0] || m.lane[1]; }
 inline bool all_lanes(PairMask m) { return m.lane[0] && m.lane[1]; }
+inline double first_lane(DoublePair v) { return v.lane[0]; }
+inline double second_lane(DoublePair v) { return v.lane[1]; }
 
 #endif
 
