@@ -145,24 +145,25 @@ template <bool increase_rule_runs, bool resting>
 TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const SpeciesRates& d,
                                             double timestep, FallingSpecies& falling) {
   WalkResult result;
-  int count = 0;  // in a register; stored at the end
+  long count = 0;  // in a register; stored at the end
   // With a positive step, dX * timestep > 1e-39 needs dX > 0: testing that
   // first keeps the usual absent species (dX = 0) to one comparison.
   const bool positive_step = timestep > 0;
+  const double zero = register_held(0.0);
 #pragma GCC unroll 21
   for (int i = 0; i < kListedSpecies; ++i) {
     if (resting && kRestingListed[i]) continue;  // +0, with a derivative of 0
     const double X = load_field(s, i * sizeof(double));
     const double dX = load_field(d, i * sizeof(double));
-    if (X > 0) {
-      if (dX > 0) {
+    if (X > zero) {
+      if (dX > zero) {
         if (increase_rule_runs) {
           const double r = timestep * dX / X;  // |dX| is dX itself
           if (r > result.max_increase_ratio) result.max_increase_ratio = r;
           if (i == 0) result.A_rises = true, result.ratio_A = r;
           if (i == 1) result.MerB_rises = true, result.ratio_MerB = r;
         }
-      } else if (dX < 0) {
+      } else if (dX < zero) {
         falling.amount[count] = X;
         falling.loss_rate[count] = -dX;  // |dX|, exactly
         count += 1;
@@ -172,7 +173,7 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
       result.first_amount_due = true;
     }
   }
-  falling.count = count;
+  falling.count = static_cast<int>(count);
   return result;
 }
 

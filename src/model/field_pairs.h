@@ -164,4 +164,14 @@ inline double load_field(const Record& record, std::size_t byte_offset) {
 
 inline constexpr std::size_t kPairBytes = 2 * sizeof(double);
 
+// x, as a value the compiler must keep in a register rather than re-create
+// before every use (as it otherwise does with the constant 0 in long runs of
+// comparisons).
+inline double register_held(double x) {
+#if defined(__GNUC__)
+  __asm__("" : "+x"(x));
+#endif
+  return x;
+}
+
 }  // namespace tolvanex
