@@ -156,7 +156,7 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
     const double X = load_field(s, i * sizeof(double));
     const double dX = load_field(d, i * sizeof(double));
     if (X > zero) {
-      if (dX > zero) {
+      if (dX > zero) [[likely]] {
         if (increase_rule_runs) {
           const double r = timestep * dX / X;  // |dX| is dX itself
           if (r > result.max_increase_ratio) result.max_increase_ratio = r;
@@ -235,14 +235,15 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
     falling.amount[n] = falling.amount[n - 1];
     falling.loss_rate[n] = falling.loss_rate[n - 1];
     const DoublePair step_pair = both(t);
-    DoublePair first_ratios = both(0);
-    for (int i = 0; i < n; i += 2) {
+    auto consider_pair = [&](int i) {
       const DoublePair X = load_pair_from(falling.amount + i);
       const DoublePair r = divide(multiply(step_pair, load_pair_from(falling.loss_rate + i)), X);
       consider(first_lane(r), first_lane(X));
       consider(second_lane(r), second_lane(X));
-      if (i == 0) first_ratios = r;
-    }
+      return r;
+    };
+    const DoublePair first_ratios = consider_pair(0);
+    for (int i = 2; i < n; i += 2) consider_pair(i);
     // A and MerB lead the list, so when they fall they are its first entries.
     const bool A_falls = s.A > 0 && d.dA < 0;
     if (A_falls) step.ratio_A = first_lane(first_ratios);
