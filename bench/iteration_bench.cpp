@@ -41,7 +41,7 @@ struct BenchRun {
   OutputStreams out;
 
   template <FluxPruning pruning>
-  IterationVerdict iterate() {
+  TOLVANEX_HOT IterationVerdict iterate() {
     IterationRecords r = iteration_records(parameters, network, records, out);
     return integrator_iteration<pruning>(r);
   }
@@ -76,11 +76,10 @@ BenchRun mid_run(const std::string& example, long warm_up, std::FILE* sink) {
   return run;
 }
 
+// The timed loop, compiled like the programs' block loop: once for the
+// baseline instruction set and once with AVX encodings (see run/block_loop.h).
 template <FluxPruning pruning>
-void iteration(benchmark::State& state, const char* example, long warm_up) {
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  const BenchRun start = mid_run<pruning>(example, warm_up, sink);
-  BenchRun run = start;
+TOLVANEX_HOT void timed_iterations(benchmark::State& state, BenchRun& run, const BenchRun& start) {
   for (auto _ : state) {
     if (run.iterate<pruning>() == IterationVerdict::Continue) {
       run.records.counters.iterations += 1;
@@ -88,15 +87,58 @@ void iteration(benchmark::State& state, const char* example, long warm_up) {
       run = start;
     }
   }
+}
+
+template <FluxPruning pruning>
+void timed_baseline(benchmark::State& state, BenchRun& run, const BenchRun& start) {
+  timed_iterations<pruning>(state, run, start);
+}
+
+#if TOLVANEX_AVX_LOOP
+template <FluxPruning pruning>
+__attribute__((target("avx"))) void timed_avx(benchmark::State& state, BenchRun& run,
+                                              const BenchRun& start) {
+  timed_iterations<pruning>(state, run, start);
+}
+#endif
+
+enum class Encoding { Baseline, Avx };
+
+template <FluxPruning pruning, Encoding encoding>
+void iteration(benchmark::State& state, const char* example, long warm_up) {
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  const BenchRun start = mid_run<pruning>(example, warm_up, sink);
+  BenchRun run = start;
+  if constexpr (encoding == Encoding::Avx) {
+#if TOLVANEX_AVX_LOOP
+    if (__builtin_cpu_supports("avx")) {
+      timed_avx<pruning>(state, run, start);
+    } else {
+      state.SkipWithError("this processor has no AVX");
+    }
+#else
+    state.SkipWithError("built without the AVX copy of the loop");
+#endif
+  } else {
+    timed_baseline<pruning>(state, run, start);
+  }
   state.SetItemsProcessed(state.iterations());
   std::fclose(sink);
 }
 
+// The copy the programs run on this machine (AVX where it has it) and the
+// baseline one.
 void tolvanex(benchmark::State& state, const char* example, long warm_up) {
-  iteration<FluxPruning::On>(state, example, warm_up);
+  iteration<FluxPruning::On, Encoding::Avx>(state, example, warm_up);
 }
 void tolvanex_unpruned(benchmark::State& state, const char* example, long warm_up) {
-  iteration<FluxPruning::Off>(state, example, warm_up);
+  iteration<FluxPruning::Off, Encoding::Avx>(state, example, warm_up);
+}
+void tolvanex_baseline(benchmark::State& state, const char* example, long warm_up) {
+  iteration<FluxPruning::On, Encoding::Baseline>(state, example, warm_up);
+}
+void tolvanex_unpruned_baseline(benchmark::State& state, const char* example, long warm_up) {
+  iteration<FluxPruning::Off, Encoding::Baseline>(state, example, warm_up);
 }
 
 BENCHMARK_CAPTURE(tolvanex, mera, "mera", 500000);
@@ -107,6 +149,8 @@ BENCHMARK_CAPTURE(tolvanex_unpruned, mera, "mera", 500000);
 BENCHMARK_CAPTURE(tolvanex_unpruned, dithiothreitol, "dithiothreitol", 2000000);
 BENCHMARK_CAPTURE(tolvanex_unpruned, glutathione, "glutathione", 2000000);
 BENCHMARK_CAPTURE(tolvanex_unpruned, organomercurial, "organomercurial", 2000);
+BENCHMARK_CAPTURE(tolvanex_baseline, glutathione, "glutathione", 2000000);
+BENCHMARK_CAPTURE(tolvanex_unpruned_baseline, glutathione, "glutathione", 2000000);
 
 }  // namespace
 }  // namespace tolvanex
