@@ -168,8 +168,8 @@ inline constexpr std::size_t kPairBytes = 2 * sizeof(double);
 // before every use (as it otherwise does with the constant 0 in long runs of
 // comparisons).
 inline double register_held(double x) {
-#if defined(__GNUC__)
-  __asm__("" : "+x"(x));
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  __asm__("" : "+x"(x));  // x: an SSE register
 #endif
   return x;
 }
