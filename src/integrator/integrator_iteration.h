@@ -59,8 +59,9 @@ TOLVANEX_HOT IterationVerdict finish_iteration(IterationRecords& r) {
   if (step.timestep > cap) step.timestep = cap;
   r.step = step;
   const double dt = step.timestep;
-  r.evaluation.resting_species_left_at_zero = resting && std::isfinite(dt);
-  if (resting && std::isfinite(dt)) {
+  const bool leaves_resting_species_alone = resting && std::isfinite(dt);
+  r.evaluation.resting_species_left_at_zero = leaves_resting_species_alone;
+  if (leaves_resting_species_alone) {
     advance_state<true>(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals, r.progress.time,
                         dt, r.parameters.organomercurial);
     return check_consistency<true>(r.state, r.progress.time, r.parameters, r.levels, r.out);

@@ -62,6 +62,9 @@ TEST(StepChoice, RulesOnHandBuiltStates) {
       {"A=1/-0.1 C=0/0.1", 100, 0.1, first("C"), 300000, 0},
       {"A=1/-0.1 C=0/0.1", 100, 0.1, first("C"), 0, 300000},
       {"MerB=1/-0.1 ES=0/0.1", 2000, 0.005, first("ES")},
+      // With A falling too, MerB's ratio is the second falling entry's (r 2e-39
+      // against A's 1e-39 with the step 1e-38 the first amount leaves).
+      {"A=1/-0.1 MerB=1/-0.2 ES=0/0.1", 2000, 0.0025, first("ES")},
       // MerB's ratio starts at -1, which no maxratio equals; A's is set by its rise.
       {"A=1/0.1 C=0/0.1", 30, 1e-38, first("C")},
       // S may rise by a tenth of the room left below S0 (dS = dthiol + dthiolate).
