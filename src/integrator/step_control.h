@@ -159,7 +159,10 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
       if (dX > zero) [[likely]] {
         if (increase_rule_runs) {
           const double r = timestep * dX / X;  // |dX| is dX itself
-          if (r > result.max_increase_ratio) result.max_increase_ratio = r;
+          if (r > result.max_increase_ratio) {
+            keep_as_branch();
+            result.max_increase_ratio = r;
+          }
           if (i == 0) result.A_rises = true, result.ratio_A = r;
           if (i == 1) result.MerB_rises = true, result.ratio_MerB = r;
         }
@@ -221,9 +224,11 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
   double limiting_amount = step.limiting_amount;
   const double t = step.timestep;
   auto consider = [&](double r, double X) {
-    const bool larger = r > maxratio;
-    limiting_amount = larger ? X : limiting_amount;
-    maxratio = larger ? r : maxratio;
+    if (r > maxratio) {
+      keep_as_branch();
+      limiting_amount = X;
+      maxratio = r;
+    }
   };
   // The ratios two at a time, each lane with the operations of the rule,
   // considered in list order. After an odd count the last pair's second
