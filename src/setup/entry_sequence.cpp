@@ -28,8 +28,9 @@ template <FluxPruning pruning>
 int run_program(int argc, const char* const* argv) {
   const int user_argument_count = argc - 1;
   if (!is_valid_argument_count(user_argument_count)) {
+    // Nothing ran: a script must be able to tell, so this is not success.
     print_usage(user_argument_count, stdout);
-    return 0;
+    return kUsageExitStatus;
   }
   const char* const* user_arguments = argv + 1;
   const char* trace_path = user_arguments[user_argument_count - 1];

@@ -1,6 +1,6 @@
 // The program itself: from the command line to the closed output files.
 //
-// 1. A wrong argument count prints the usage text (exit 0, no file touched).
+// 1. A wrong argument count prints the usage text (exit 2, no file touched).
 // 2. The trace file, then flux_analysis.txt, are opened for appending.
 // 3. The arguments become the run parameters and the starting state.
 // 4. Headers, rate constants and time-0 rows are written.
@@ -11,6 +11,9 @@
 #include "integrator/integrator_iteration.h"
 
 namespace tolvanex {
+
+// Exit status of a run refused for its argument count (nothing ran).
+inline constexpr int kUsageExitStatus = 2;
 
 // The usage text for a wrong number of user arguments (no line end at its end).
 void print_usage(int user_argument_count, std::FILE* console);

@@ -32,7 +32,7 @@ TEST(Usage, WrongCountsPrintUsageAndCreateNoFile) {
       std::vector<std::string> arguments(count, "1");
       if (count > 0) arguments.back() = "usage.trace";
       const ProgramRun run = run_program_in(program, arguments);
-      EXPECT_EQ(run.exit_status, 0) << count;
+      EXPECT_EQ(run.exit_status, 2) << count;
       EXPECT_EQ(run.standard_output,
                 "You have " + std::to_string(count) +
                     " arguments, instead of 46 or 47 . \nYou should run the program with the "
