@@ -1,4 +1,4 @@
-"""The readers of trace files and flux_analysis.txt (tools/tolvanex_files.py)
+"""The readers of trace files and flux_analysis.txt (python/tolvanex/files.py)
 on files the programs write here: every table must equal the file split at
 white space, with one row per block the console reported."""
 

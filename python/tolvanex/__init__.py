@@ -1,0 +1,1 @@
+"""tolvanex: run the mercury-removal kinetics programs and read what they write."""
