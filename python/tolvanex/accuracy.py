@@ -9,7 +9,7 @@ errors found this way are an upper estimate of those between real rows.
 prints the table of ``docs/accuracy.md``.
 
 >>> import pandas as pd
->>> trace = pd.DataFrame({"P": [0.0, 0.1, 0.2, 0.3, 0.4]}, index=[0.0, 1.0, 2.0, 3.0, 4.0])
+>>> trace = pd.DataFrame({"P": [0.0, 0.1, 0.2, 0.3, 0.4]}, index=[0.0, 1.0, 2.0, 4.0, 8.0])
 >>> leave_every_other_out(trace, 1.0)["P_error"]
 0.0
 """

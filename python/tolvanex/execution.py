@@ -82,6 +82,7 @@ class Executor:
         self.commands = list(commands)
         self.jobs = max(1, int(jobs))
         self.say = say or (lambda message: None)
+        self.sequential = sequential
         self.parallel = None if sequential else gnu_parallel()
         self.commands_file, self.joblog = commands_file, joblog
         self.proc = None
@@ -105,7 +106,7 @@ class Executor:
             self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, start_new_session=True,
                                          env=dict(os.environ, PARALLEL_SHELL="/bin/sh"))
         else:
-            if not self.parallel and self.jobs > 1 and len(self.commands) > 1:
+            if not self.sequential and self.jobs > 1 and len(self.commands) > 1:
                 self.say("GNU parallel not found; running the runs one after the other")
             self._start_next()
 

@@ -133,33 +133,32 @@ class _Signals:
 
 
 def _carry_out(out: str, points, pending, program: str, jobs: int, sequential: bool,
-               progress, say) -> int | None:
-    """Run the pending points; the signal that stopped them, or None."""
+               progress, say, signals) -> None:
+    """Run the pending points until they end or `signals` notes a signal."""
     commands = [rf.command_line(os.path.join(out, p.folder), program, p.parameters.to_args())
                 for p in pending]
     executor = Executor(commands, jobs, sequential, os.path.join(out, ".commands-running.txt"),
                         os.path.join(out, "joblog.txt"), say)
     meter = Progress([os.path.join(out, p.folder) for p in points], progress) \
         if progress is not None else None
-    with _Signals() as signals:
+    forwarded = None
+    if not signals.received:
         executor.start()
-        forwarded = None
-        while executor.poll():
-            if signals.received and signals.received != forwarded:
-                forwarded = signals.received
-                say(f"{signal.Signals(forwarded).name}: stopping the runs after their "
-                    "current block")
-                executor.interrupt(forwarded)
-            if meter:
-                meter.update()
-            time.sleep(0.2)
+    while executor.poll():
+        if signals.received and signals.received != forwarded:
+            forwarded = signals.received
+            say(f"{signal.Signals(forwarded).name}: stopping the runs after their "
+                "current block")
+            executor.interrupt(forwarded)
         if meter:
-            meter.update(final=True)
+            meter.update()
+        time.sleep(0.2)
+    if meter:
+        meter.update(final=True)
     try:
         os.remove(os.path.join(out, ".commands-running.txt"))
     except OSError:
         pass
-    return signals.received
 
 
 def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
@@ -194,7 +193,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     program = find_program(program)
     manifest = _manifest(grid, points, program, args_file)
     os.makedirs(out, exist_ok=True)
-    with ScanLock(out, say):
+    with ScanLock(out, say), _Signals() as signals:
         if resume:
             recorded = read_manifest(out)
             differs = _same_grid(recorded, manifest)
@@ -215,11 +214,11 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             pending = points
         if dry_run:
             return None
-        received = _carry_out(out, points, pending, program, jobs, sequential, progress, say)
+        _carry_out(out, points, pending, program, jobs, sequential, progress, say, signals)
         table = summary(out)
         write_summary(out, table)
-    if received:
-        raise ScanInterrupted(received, table)
+    if signals.received:
+        raise ScanInterrupted(signals.received, table)
     return table
 
 

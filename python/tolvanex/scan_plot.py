@@ -47,6 +47,16 @@ def plot_summary(table, varied: list[str], path: str, metric: str = "t50",
                  title: str | None = None) -> str:
     """Draw `metric` of the summary DataFrame `table` against varied[0] into
     `path` (PNG); return the path."""
+    import matplotlib.pyplot as plt
+
+    fig = summary_figure(table, varied, metric, title)
+    fig.savefig(path)
+    plt.close(fig)
+    return os.path.abspath(path)
+
+
+def summary_figure(table, varied: list[str], metric: str = "t50", title: str | None = None):
+    """The matplotlib Figure of `plot_summary` (closed by the caller)."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -89,6 +99,4 @@ def plot_summary(table, varied: list[str], path: str, metric: str = "t50",
     ax.grid(True, linewidth=0.4, alpha=0.5)
     if ax.get_legend_handles_labels()[1]:
         ax.legend(fontsize=8)
-    fig.savefig(path)
-    plt.close(fig)
-    return os.path.abspath(path)
+    return fig
