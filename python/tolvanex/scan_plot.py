@@ -4,7 +4,8 @@ parameter, one line per value of the second (and further) ones.
 Runs without a value (failed, interrupted, never converted) are left out of
 their line, not drawn as 0.  The value axis has no offset label, and when
 every value agrees to 4 significant digits the picture says so and the axis
-spans ±1 % around them instead of magnifying the last digits.
+spans ±1 % around them instead of magnifying the last digits; values within
+5 % of each other get a note of how far apart they are.
 
 >>> column_of("t50"), column_of("P@wanted")
 ('t50_s', 'P_at_wanted_mol_per_L')
@@ -92,6 +93,11 @@ def summary_figure(table, varied: list[str], metric: str = "t50", title: str | N
         middle = sum(shown) / len(shown)
         ax.set_ylim(middle - 0.01 * abs(middle) or -1, middle + 0.01 * abs(middle) or 1)
         ax.text(0.02, 0.95, f"all values agree to 4 significant digits ({shown[0]:.4g})",
+                transform=ax.transAxes, fontsize=9, va="top")
+    elif min(shown) > 0 and max(shown) < 1.05 * min(shown):
+        # A narrow band fills the axis: say how narrow it is.
+        ax.text(0.02, 0.95, f"values span {min(shown):.4g} to {max(shown):.4g} "
+                f"({100 * (max(shown) / min(shown) - 1):.2g} %)",
                 transform=ax.transAxes, fontsize=9, va="top")
     ax.set_xlabel(x_name if x_name else "run")
     ax.set_ylabel(_label(metric, column))

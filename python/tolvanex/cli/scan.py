@@ -150,7 +150,7 @@ def _plot(out: str, table, metric: str) -> None:
     varied = [n for n, _ in manifest.get("varied", [])]
     base = os.path.basename(manifest.get("args_file") or "scan")
     print(plot_summary(table, varied, os.path.join(out, "summary.png"), metric,
-                       title=f"{base}: {metric}"))
+                       title=f"{base}: {metric} against {varied[0] if varied else 'run'}"))
 
 
 def main(argv=None) -> int:
