@@ -75,10 +75,14 @@ class Progress:
             return
         now = time.monotonic()
         tty = hasattr(self.stream, "isatty") and self.stream.isatty()
+        line = self.line()
         if tty:
-            self.stream.write("\r" + self.line() + "\033[K" + ("\n" if final else ""))
+            if line == getattr(self, "_shown", None) and not final:
+                return
+            self._shown = line
+            self.stream.write("\r" + line + "\033[K" + ("\n" if final else ""))
         elif final or self.last_print is None or now - self.last_print >= self.interval:
-            self.stream.write(self.line() + "\n")
+            self.stream.write(line + "\n")
         else:
             return
         self.stream.flush()

@@ -28,7 +28,7 @@ from .grid import Grid
 from .parameters import Parameters
 from .programs import PACKAGE_DIR, find_program
 from .progress import Progress
-from .scan_lock import ScanLock
+from .scan_lock import FolderBusy, ScanLock
 from .summary import MANIFEST, read_manifest, summary, write_summary
 
 COMMANDS = "commands.txt"
@@ -90,9 +90,32 @@ def _prepare_new(out: str, manifest: dict, points) -> None:
                                     p.parameters.to_args()) + "\n")
 
 
+def _processes_in(folders) -> dict:
+    """Processes whose working folder is one of `folders` (Linux /proc):
+    runs left going by a scan that was killed outright."""
+    wanted = {os.path.realpath(f) for f in folders}
+    found = {}
+    for name in os.listdir("/proc") if os.path.isdir("/proc") else []:
+        if name.isdigit():
+            try:
+                cwd = os.readlink(f"/proc/{name}/cwd")
+            except OSError:
+                continue
+            if cwd in wanted:
+                found.setdefault(cwd, int(name))
+    return found
+
+
 def _unfinished(out: str, points) -> list:
     """The points whose run has not ended with status 0; their folders are
-    emptied (a run is only started in an empty folder)."""
+    emptied (a run is only started in an empty folder).  Refused while a
+    process still works in one of them."""
+    folders = [os.path.join(out, p.folder) for p in points]
+    busy = _processes_in(folders)
+    if busy:
+        folder, pid = next(iter(busy.items()))
+        raise FolderBusy(f"process {pid} still works in {folder} (a run of an earlier scan?);"
+                         " wait for it to end")
     pending = []
     for p in points:
         folder = os.path.join(out, p.folder)
@@ -208,7 +231,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             _write_json(os.path.join(out, MANIFEST), {**recorded, **manifest})
             pending = _unfinished(out, points)
             say(f"resuming {out}: {len(points) - len(pending)} of {len(points)} runs "
-                "finished, running the others")
+                "finished" + (", running the others" if pending else ""))
         else:
             _prepare_new(out, manifest, points)
             pending = points

@@ -190,6 +190,9 @@ class Scan(TempDir):
         result = run_tool(SCAN, "--resume", out, "--program", program())
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.summary_without_wall(out), self.summary_without_wall(reference))
+        for row in read_summary(out):                          # emptied before the rerun
+            trace = read_text(os.path.join(out, row["folder"], "glutathione.trace"))
+            self.assertEqual(trace.count("  tolvanex \n"), 1)
         result = run_tool(SCAN, GLU, "--vary", "pH=7,7.5", "--resume", out)
         self.assertEqual(result.returncode, 2)
         self.assertIn("made for other varied values", result.stderr)
