@@ -96,9 +96,7 @@ def judge(exit_status: int | None, started: bool, messages: list[str] | None,
     >>> judge(0, True, [], None, 12, 0, 5.08, 5.0)
     Stop(code='time reached', message='')
     """
-    if exit_status is None and messages is None and rows == 0:
-        return Stop("running or killed" if started else "not run")
-    if exit_status is None and messages is not None:
+    if exit_status is None and (messages is not None or rows == 0):
         return Stop("running or killed" if started else "not run")
     if exit_status in SIGNALS:
         return Stop(f"interrupted ({SIGNALS[exit_status]})", stderr_first_line)

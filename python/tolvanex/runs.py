@@ -48,6 +48,21 @@ def _banner_file(path: str) -> bool:
     return head.lstrip(b" \n").startswith(files.BANNER.encode())
 
 
+def _program_of(folder: str) -> str | None:
+    """The program that ran in the folder, as `run` notes it in the arguments
+    file ("# run with PATH") or a scan's manifest records it."""
+    try:
+        with open(os.path.join(folder, rf.ARGUMENTS), encoding="utf-8") as f:
+            first = f.readline()
+        if first.startswith("# run with "):
+            return first[len("# run with "):].strip()
+        with open(os.path.join(os.path.dirname(os.path.abspath(folder)), "scan.json"),
+                  encoding="utf-8") as f:
+            return json.load(f).get("program")
+    except (OSError, ValueError, AttributeError):
+        return None
+
+
 def _recorded_in_scan(folder: str):
     """The arguments a scan's manifest (scan.json beside the folder) records
     for this run folder, and the trace file name; (None, None) if none."""
@@ -155,6 +170,7 @@ class Run:
             stderr = _read_text(os.path.join(folder, rf.STDERR)) or ""
         return cls(chosen, trace_path, flux_run, folder, parameters, console,
                    rf.read_exit_status(folder) if own else None, stderr or "",
+                   program=_program_of(folder) if own else None,
                    wall_s=rf.read_wall_seconds(folder) if own else None, runs_in_file=len(runs))
 
     # -- facts -------------------------------------------------------------------

@@ -89,6 +89,8 @@ class Scan(TempDir):
         manifest = json.loads(read_text(os.path.join(out, "scan.json")))
         self.assertEqual((manifest["program"], manifest["python"]),
                          (program(), os.path.dirname(tolvanex.__file__)))
+        self.assertEqual(tolvanex.Run.load(os.path.join(out, rows[0]["folder"])).program,
+                         program())
         result = run_tool(SCAN, MERA, *vary, "--out", out, "--program", program())
         self.assertEqual(result.returncode, 2)                 # a scan folder is used once
         self.assertIn("already holds a scan", result.stderr)
