@@ -135,7 +135,13 @@ class Run:
     def load(cls, folder_or_trace: str, run: int = -1, warn=None) -> "Run":
         """Read a finished run from its folder or its trace file; `run` picks
         one of several runs appended to one trace file (1 the first, -1 the
-        last).  `warn` gets a message for every incomplete row dropped."""
+        last).  `warn` gets a message for every incomplete row dropped.
+
+        >>> Run.load("scans/ph/001_pH=6.5").stop.code           # doctest: +SKIP
+        'converted'
+        >>> Run.load("run/mera/mera.trace", run=1)              # doctest: +SKIP
+        <Run run/mera/mera.trace: unknown, 12 rows to 2.1e-05 s>
+        """
         path = os.fspath(folder_or_trace)
         if os.path.isdir(path):
             folder, trace_path = path, None
@@ -207,7 +213,14 @@ class Run:
     def at(self, times) -> pd.DataFrame:
         """Every species at the times asked (s), interpolated between rows
         (`tolvanex.metrics`); a row's own time gives the row's own values.
-        Raises ValueError for a time beyond the last row or negative."""
+        Raises ValueError for a time beyond the last row or negative.
+
+        >>> r.at([5.0, 10.0])[["P", "apoMerB"]]                  # doctest: +SKIP
+                           P       apoMerB
+        time_s
+        5.0     3.100601e-08  3.100601e-08
+        10.0    9.732537e-08  9.732537e-08
+        """
         if self._interpolant is None:
             self._interpolant = metrics.Interpolant(self.trace.index.to_numpy(),
                                                     self.trace.to_numpy())
@@ -218,20 +231,32 @@ class Run:
     def time_to(self, fraction: float, species: str = "P", enzyme: float | None = None) -> float:
         """The first time (s) at which `species` reaches `fraction` of the
         enzyme amount (t50 is ``time_to(0.5)``); NaN when the run never gets
-        there."""
+        there.
+
+        >>> r.time_to(0.5), r.time_to(0.9)                       # doctest: +SKIP
+        (38.3583093565817, 110.20781997939419)
+        """
         return metrics.time_to(self.trace.index.to_numpy(), self.trace[species].to_numpy(),
                                fraction, enzyme if enzyme is not None else self._amount())
 
     def initial_rate(self, species: str = "P", fraction: float = 0.01,
                      enzyme: float | None = None) -> float:
         """Product formed per second (mol/L/s) from time 0 until it first
-        reaches `fraction` (1 %) of the enzyme amount (`metrics.initial_rate`)."""
+        reaches `fraction` (1 %) of the enzyme amount (`metrics.initial_rate`).
+
+        >>> r.initial_rate()                                     # doctest: +SKIP
+        3.740064e-09
+        """
         return metrics.initial_rate(self.trace.index.to_numpy(), self.trace[species].to_numpy(),
                                     enzyme if enzyme is not None else self._amount(), fraction)
 
     def plot(self, path: str | None = None, **options) -> str:
         """Draw the run as the plot tool does (`tolvanex.plotting.draw`);
-        the picture goes to `path`, by default beside the trace file."""
+        the picture goes to `path`, by default beside the trace file.
+
+        >>> r.plot("glutathione.png", normalise=True)            # doctest: +SKIP
+        'glutathione.png'
+        """
         from . import plotting
         return plotting.draw_run(self, path, **options)
 
@@ -257,6 +282,10 @@ def run(parameters, program: str = "tolvanex", folder: str | None = None) -> Run
     holds the trace file or flux_analysis.txt is refused, since the programs
     append to them.  The trace file is written in the folder under its base
     name.  Raises RunError when the program ends with a non-zero status.
+
+    >>> r = run("examples/glutathione.args", folder="run/glutathione")   # doctest: +SKIP
+    >>> r.stop                                                            # doctest: +SKIP
+    Stop(code='converted', message='. Substrate has been almost completely converted. ...')
     """
     if not isinstance(parameters, Parameters):
         parameters = Parameters.read(parameters)

@@ -200,6 +200,12 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     are written and nothing runs (returns None).  SIGINT or SIGTERM stops the
     runs after their current block, writes the summary and raises
     ScanInterrupted.
+
+    >>> scan("examples/mera.args", vary={"pH": [6.8, 7.2]}, set={"wanted_time": 1e-3},
+    ...      out="scans/mera")[["pH", "ended", "P_at_wanted_mol_per_L"]]  # doctest: +SKIP
+        pH         ended  P_at_wanted_mol_per_L
+    0  6.8  time reached           3.2...e-08
+    1  7.2  time reached           3.1...e-08
     """
     say = warn or (lambda message: print(f"tolvanex-scan: {message}", file=sys.stderr))
     out = os.path.abspath(out) if out else tempfile.mkdtemp(prefix="tolvanex-scan-")
@@ -247,7 +253,10 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
 
 def collect(folder: str, warn=None):
     """Write summary.csv of an existing scan folder (its runs carried out
-    elsewhere, e.g. by a cluster scheduler) and return the summary."""
+    elsewhere, e.g. by a cluster scheduler) and return the summary.
+
+    >>> collect("scans/ph-study")["ended"].value_counts()      # doctest: +SKIP
+    """
     folder = os.path.abspath(folder)
     read_manifest(folder)
     with ScanLock(folder, warn):

@@ -45,7 +45,13 @@ class NotAScan(FileNotFoundError):
 
 
 def read_manifest(folder: str) -> dict:
-    """scan.json of a scan folder (those of earlier versions too)."""
+    """scan.json of a scan folder (those of earlier versions too).
+
+    >>> read_manifest("/")
+    Traceback (most recent call last):
+    ...
+    tolvanex.summary.NotAScan: / holds no scan (scan.json missing)
+    """
     path = os.path.join(folder, MANIFEST)
     try:
         with open(path, encoding="utf-8") as f:
@@ -120,7 +126,10 @@ def _first_line(path: str) -> str:
 
 
 def summary(folder: str) -> pd.DataFrame:
-    """The summary of the scan in `folder`, one row per run (see the module)."""
+    """The summary of the scan in `folder`, one row per run (see the module).
+
+    >>> summary("scans/ph-study")[["pH", "t50_s", "t90_s"]]     # doctest: +SKIP
+    """
     manifest = read_manifest(folder)
     names = [n for n, _ in manifest.get("varied", [])]
     rows = [summarise_run(folder, entry) for entry in manifest["runs"]]

@@ -37,6 +37,11 @@ def warn(message: str) -> None:
 
 
 def parser() -> argparse.ArgumentParser:
+    """The command-line options of tolvanex-plot.
+
+    >>> parser().prog
+    'tolvanex-plot'
+    """
     p = argparse.ArgumentParser(
         prog=PROG,
         description="Draw a run of a tolvanex trace file (log time axis), or "
@@ -148,6 +153,11 @@ def _main(args) -> int:
 
 
 def main(argv=None) -> int:
+    """The command: parse `argv` (default: the command line) and return the
+    exit status; a user's mistake is one line on standard error.
+
+    >>> main(["--no-such-option"])          # doctest: +SKIP
+    """
     args = parser().parse_args(argv)
     try:
         return _main(args)

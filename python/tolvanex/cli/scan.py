@@ -52,6 +52,11 @@ def _names_help() -> str:
 
 
 def parser() -> argparse.ArgumentParser:
+    """The command-line options of tolvanex-scan.
+
+    >>> parser().prog
+    'tolvanex-scan'
+    """
     p = argparse.ArgumentParser(
         prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Run tolvanex over a grid of parameter values, each run in its own "
@@ -154,6 +159,11 @@ def _plot(out: str, table, metric: str) -> None:
 
 
 def main(argv=None) -> int:
+    """The command: parse `argv` (default: the command line) and return the
+    exit status; a user's mistake is one line on standard error.
+
+    >>> main(["--no-such-option"])          # doctest: +SKIP
+    """
     args = parser().parse_args(argv)
     try:
         return _run(args)
