@@ -14,6 +14,7 @@ arguments and whose ``program`` names the program.
 >>> with open(os.path.join(scan, "scan.json"), "w") as f:
 ...     json.dump({"program": "/x/build/tolvanex_unpruned",
 ...                "runs": [{"folder": "001_pH=7", "args": words}]}, f)
+>>> open(os.path.join(scan, "001_pH=7", "mera.trace"), "w").close()
 >>> found = find_run(os.path.join(scan, "001_pH=7"))
 >>> found.parameters.pH, found.program, os.path.basename(found.trace)
 (7.0, 'tolvanex_unpruned', 'mera.trace')
