@@ -1,22 +1,13 @@
 """tolvanex: run the mercury-removal kinetics programs and read what they write.
 
-The stiff-solver functions are loaded on first use, so that a tool that
-only reads files does not import SciPy.
-
 >>> import tolvanex
->>> tolvanex.exact_solution.__module__, tolvanex.compare_with_exact.__module__
-('tolvanex.exact', 'tolvanex.comparison')
+>>> p = tolvanex.Parameters.read("examples/mera.args")
+>>> f"{tolvanex.exact_time_to(p, 0.5, end=1.0):.4g} s"
+'0.02921 s'
 """
 
-import importlib
+from .comparison import compare_with_exact  # noqa: E402
+from .exact import exact_solution, exact_time_to, solve_exact  # noqa: E402
+from .parameters import Parameters  # noqa: E402
 
-_LAZY = {"exact_solution": "exact", "exact_time_to": "exact", "solve_exact": "exact",
-         "compare_with_exact": "comparison"}
-
-__all__ = sorted(_LAZY)
-
-
-def __getattr__(name):
-    if name in _LAZY:
-        return getattr(importlib.import_module(f".{_LAZY[name]}", __name__), name)
-    raise AttributeError(f"module 'tolvanex' has no attribute {name!r}")
+__all__ = ["Parameters", "compare_with_exact", "exact_solution", "exact_time_to", "solve_exact"]

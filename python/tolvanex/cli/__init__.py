@@ -1,1 +1,2 @@
-"""The commands under tools/: each is a thin face of a `main(argv)` here."""
+"""The command-line faces of the package: ``tolvanex-plot`` and
+``tolvanex-scan`` (each module's `main(argv)` returns the exit status)."""

@@ -25,7 +25,7 @@ import sys
 from .. import files
 from ..comparison import DEFAULT_TOLERANCE, compare_with_exact, trace_frame
 from ..mechanism import rate_constants
-from ..run_folder import PROGRAMS, RunNotFound, find_run, program_name
+from ..run_lookup import PROGRAMS, RunNotFound, find_run, program_name
 
 PROG = "tolvanex-check"
 
