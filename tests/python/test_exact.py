@@ -4,10 +4,11 @@ check of the C++ model."""
 
 import os
 import re
+import unittest
 
 import numpy as np
 
-from common import TempDir, example_words, read_text, run_program, tolvanex_files
+from common import EXAMPLES_DIR, TempDir, example_words, run_program, tolvanex_files
 from tolvanex.comparison import PRINT_RESOLUTION, compare_with_exact, trace_frame
 from tolvanex.exact import STATE, RateEquations, solve_exact
 from tolvanex.mechanism import STEPS
@@ -75,12 +76,11 @@ class AgainstUnprunedProgram(TempDir):
             self.assertGreater(compared, 1000)
 
 
-class ConservedSums(TempDir):
+class ConservedSums(unittest.TestCase):
     """The sums the mechanism keeps constant, on the exact solution."""
 
     def sums(self, name):
-        p = Parameters.read(os.path.join(os.path.dirname(__file__), "..", "..",
-                                         "examples", name + ".args"))
+        p = Parameters.read(os.path.join(EXAMPLES_DIR, name + ".args"))
         x = solve_exact(p, end=p.wanted_time).at(np.geomspace(1e-7, p.wanted_time, 40))
         bound = x[INTERMEDIATES].sum(axis=1) + x["A"]
         twice = x[["F", "I", "J", "L", "M", "N", "P"]].sum(axis=1)
