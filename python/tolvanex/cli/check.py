@@ -117,7 +117,10 @@ def format_report(comparison, trace_path, run_number, program, arguments_from) -
 
 def main(argv=None) -> int:
     try:
-        args = parse_arguments(sys.argv[1:] if argv is None else argv)
+        try:
+            args = parse_arguments(sys.argv[1:] if argv is None else argv)
+        except SystemExit as e:           # --help
+            return int(e.code or 0)
         found = find_run(args.path, args.args, args.program)
         runs = files.read_trace(found.trace, warn=lambda m: print(f"{PROG}: warning: {m}",
                                                                    file=sys.stderr))
