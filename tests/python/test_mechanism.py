@@ -1,0 +1,57 @@
+"""The mechanism table against what the programs print, and against the
+document that describes it."""
+
+import os
+import re
+import unittest
+
+from common import SOURCE_DIR, TempDir, example_words, read_text, run_program
+from tolvanex.mechanism import rate_constants
+from tolvanex.mechanism_table import GENERATED, generated_blocks
+from tolvanex.parameters import Parameters
+
+DELTA_G_LINE = re.compile(r"^DeltaG\*\((\d+) \)= \S+ \t k\d+=(\S+)$", re.M)
+
+
+class RateConstantsAsPrinted(TempDir):
+    """Printed with %6.5e, k1 ... k38 must be the trace file's "DeltaG*"
+    lines character for character: the Eyring relation, the monothiol
+    factor and the cut-off evaluated as the programs evaluate them."""
+
+    def check(self, name, words):
+        folder = self.path(name)
+        run_program(folder, words)
+        printed = DELTA_G_LINE.findall(read_text(os.path.join(folder, words[-1])))
+        self.assertEqual(len(printed), 38)
+        k = rate_constants(Parameters.from_args(words))
+        self.assertEqual([value for _, value in printed], [f"{k[i]:6.5e}" for i in range(1, 39)])
+
+    def test_bundled_examples(self):
+        for name in ("mera", "dithiothreitol", "glutathione", "organomercurial"):
+            with self.subTest(name):
+                self.check(name, example_words(name, time=0))
+
+    def test_monothiol_factor_and_cut_off(self):
+        # Step 5 at 0 kcal/mol scaled by the monothiol factor; a barrier of
+        # exactly 60 kept, one above it switched off after the scaling.
+        words = example_words("glutathione", time=0)
+        for barrier, value in ((5, "0"), (6, "60"), (30, "60.001"), (17, "-1")):
+            words[7 + barrier - 1] = value
+        self.check("edges", words)
+        k = rate_constants(Parameters.from_args(words))
+        self.assertEqual((f"{k[5]:6.5e}", f"{k[6]:6.5e}", k[30]),
+                         ("7.23390e+09", f"{6.13981e-32 * 0.001165:6.5e}", 0.0))
+
+
+class DocumentMatchesTables(unittest.TestCase):
+    def test_generated_tables_are_current(self):
+        with open(os.path.join(SOURCE_DIR, "docs", "mechanism.md"), encoding="utf-8") as f:
+            blocks = generated_blocks(f.read())
+        for name, table in GENERATED.items():
+            with self.subTest(name):
+                self.assertEqual(blocks.get(name), table(),
+                                 "run: python3 -m tolvanex.mechanism_table docs/mechanism.md")
+
+
+if __name__ == "__main__":
+    unittest.main()
