@@ -4,10 +4,19 @@
 >>> p = tolvanex.Parameters.read("examples/mera.args")
 >>> f"{tolvanex.exact_time_to(p, 0.5, end=1.0):.4g} s"
 '0.02921 s'
+>>> r = tolvanex.run(p.replace(pH=7.2))                    # doctest: +SKIP
+>>> r.time_to(0.5)                                         # doctest: +SKIP
 """
+
+__version__ = "1.1.0"
 
 from .comparison import compare_with_exact  # noqa: E402
 from .exact import exact_solution, exact_time_to, solve_exact  # noqa: E402
 from .parameters import Parameters  # noqa: E402
+from .runs import Run, RunError, run  # noqa: E402
+from .scan import ScanInterrupted, collect, scan  # noqa: E402
+from .summary import summary  # noqa: E402
 
-__all__ = ["Parameters", "compare_with_exact", "exact_solution", "exact_time_to", "solve_exact"]
+__all__ = ["Parameters", "Run", "RunError", "run", "scan", "summary", "collect",
+           "ScanInterrupted", "compare_with_exact", "exact_solution", "exact_time_to",
+           "solve_exact", "__version__"]

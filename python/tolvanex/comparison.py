@@ -23,9 +23,9 @@ import math
 import numpy as np
 import pandas as pd
 
+from . import frames, metrics
 from .exact import DEFAULT_RTOL, solve_exact, exact_solution  # noqa: F401  (doctest)
 from .files import TraceRun
-from .species import LABEL_OF_TRACE_COLUMN
 
 #: The programs print every amount with six significant digits (%6.5e), so a
 #: printed value may be off by half a unit of the sixth: 5e-6 of itself.
@@ -36,7 +36,8 @@ FRACTIONS = {"t50": 0.5, "t90": 0.9}
 
 def trace_frame(run: TraceRun) -> pd.DataFrame:
     """A trace-file run's table as numbers: index ``time_s``, columns the
-    species labels (A, S, C ... Q, apoMerB, organic), amounts in mol/L.
+    species labels (A, S, C ... Q, apoMerB, organic), amounts in mol/L
+    (`tolvanex.frames.trace_frame`).
 
     >>> from tolvanex.files import TraceRun, RunHeader, Table
     >>> t = Table(["Time", "HgMerB", "Hg(SCH3)2"], [["0.0000000000e+00", "1.00000e-06", "0.00000e+00"]])
@@ -45,32 +46,20 @@ def trace_frame(run: TraceRun) -> pd.DataFrame:
     """
     if run.table is None or not run.rows:
         raise ValueError(f"run {run.number} has no rows")
-    names = [LABEL_OF_TRACE_COLUMN.get(c, "organic" if c == "organic product" else c)
-             for c in run.table.columns]
-    frame = pd.DataFrame([[float(v) for v in row] for row in run.rows], columns=names)
-    return frame.set_index(names[0]).rename_axis("time_s")
+    return frames.trace_frame(run.table)
 
 
 def run_time_to(trace: pd.DataFrame, enzyme: float, fraction: float) -> float:
     """The first time (s) at which a run's product P reaches `fraction` of
-    the enzyme amount, interpolated linearly between the two rows around
-    it; NaN when no row reaches it.
+    the enzyme amount, between the two rows around it as `Run.time_to`
+    finds it (`tolvanex.metrics.time_to`); NaN when no row reaches it.
 
     >>> trace = pd.DataFrame({"P": [0.0, 0.4e-6, 0.8e-6]}, index=[0.0, 1.0, 2.0])
-    >>> run_time_to(trace, 1e-6, 0.5), run_time_to(trace, 1e-6, 0.9)
-    (1.25, nan)
+    >>> round(run_time_to(trace, 1e-6, 0.2), 6), run_time_to(trace, 1e-6, 0.9)
+    (0.5, nan)
     """
-    times = trace.index.to_numpy(dtype=float)
-    P = trace["P"].to_numpy(dtype=float)
-    target = fraction * enzyme
-    reached = np.nonzero(P >= target)[0]
-    if not reached.size:
-        return math.nan
-    i = reached[0]
-    if i == 0:
-        return float(times[0])
-    t0, t1, p0, p1 = times[i - 1], times[i], P[i - 1], P[i]
-    return float(t0 + (t1 - t0) * (target - p0) / (p1 - p0))
+    return metrics.time_to(trace.index.to_numpy(dtype=float),
+                           trace["P"].to_numpy(dtype=float), fraction, enzyme)
 
 
 class Comparison:

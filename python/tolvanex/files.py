@@ -379,3 +379,26 @@ def matching_flux_run(trace_path: str, trace_run: TraceRun,
             return f
     return None
 
+
+
+def flux_mismatch(trace_run: TraceRun, flux_run: FluxRun) -> str | None:
+    """Why a flux-file run cannot belong to a trace-file run, or None.
+
+    Both files get one row per block with the time printed the same way, so
+    the flux run's times must be the trace run's (the shorter table a start
+    of the longer, for a file cut short), and never go backwards.
+
+    >>> t = TraceRun(1, 1, RunHeader(), Table(["Time"], [["0.0"], ["1.0"], ["2.0"]]))
+    >>> f = FluxRun(1, 1, "x", RunHeader(), Table(["Time"], [["0.0"], ["1.0"], ["0.5"]]))
+    >>> flux_mismatch(t, f)
+    'its time goes backwards at row 3 (1.0 s, then 0.5 s)'
+    """
+    times = [float(r[0]) for r in flux_run.rows]
+    for k in range(1, len(times)):
+        if times[k] < times[k - 1]:
+            return (f"its time goes backwards at row {k + 1} ({flux_run.rows[k - 1][0]} s,"
+                    f" then {flux_run.rows[k][0]} s)")
+    for k, (a, b) in enumerate(zip(trace_run.rows, flux_run.rows)):
+        if a[0] != b[0]:
+            return (f"its row {k + 1} is at {b[0]} s where the trace run's is at {a[0]} s")
+    return None

@@ -78,3 +78,37 @@ class Plot(TempDir):
         for label in ["time (s)", "concentration (mol/L)"] + TRACE_LABELS[1:] + FLUX_LABELS[1:]:
             name = " ".join(label.split())
             self.assertTrue(any(t == name or t.startswith(name + " (") for t in texts), name)
+
+    def test_flux_run_of_another_run_refused(self):
+        run_program(self.path("dtt"), example_words("dithiothreitol", time=1e-5))
+        lines = read_text(self.flux).split("\n")
+        rows = [k for k, line in enumerate(lines) if line.startswith(" ") and "e" in line
+                and line.split()[0][0].isdigit()]
+        lines[rows[-1]], lines[rows[-2]] = lines[rows[-2]], lines[rows[-1]]
+        with open(self.path("mixed.txt"), "w", encoding="latin-1", newline="") as f:
+            f.write("\n".join(lines))
+        cases = [(self.flux, "1", "its row 2 is at"),                 # run 1's fluxes for run 2
+                 (self.path("dtt", "flux_analysis.txt"), "1", "where the trace run's is at"),
+                 (self.path("mixed.txt"), "2", "its time goes backwards")]
+        for flux, number, message in cases:
+            with self.subTest(flux=flux, run=number):
+                result = run_tool(PLOT, self.trace, "--flux", flux, "--flux-run", number,
+                                  "-o", self.path("x.png"))
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("does not belong to run 2", result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertFalse(os.path.exists(self.path("x.png")))
+
+    def test_closed_standard_output(self):
+        for option in ("--csv", "--flux-csv"):
+            with self.subTest(option=option):
+                read_end, write_end = os.pipe()
+                os.close(read_end)                    # as `| head` does once it has enough
+                extra = ["--flux", self.flux] + (["--csv", self.path("t.csv")]
+                                                 if option == "--flux-csv" else [])
+                proc = subprocess.run([PLOT, self.trace, option, "-", *extra], stdout=write_end,
+                                      stderr=subprocess.PIPE, text=True, timeout=60)
+                os.close(write_end)
+                self.assertEqual(proc.returncode, 141)
+                self.assertEqual(proc.stderr.count("\n"), 1, proc.stderr)
+                self.assertIn("standard output closed", proc.stderr)

@@ -1,18 +1,31 @@
-"""tools/tolvanex-scan: a 2x2 scan end to end with its summary checked
-against the runs' own trace files and console output, the dry run whose
-commands.txt a cluster scheduler carries out, and an interrupted scan."""
+"""Scans (tolvanex.scan and tools/tolvanex-scan): summaries checked against
+the runs' own files, values at exactly the wanted time, a dry run carried
+out by hand and collected (also from a folder of the earlier layout), an
+interrupted scan resumed to the summary of an uninterrupted one, the lock
+on a scan folder, unreadable run folders, and input refused before
+anything runs."""
 
 import csv
+import json
 import math
 import os
 import re
+import shutil
 import signal
+import socket
 import subprocess
 import time
 
-from common import EXAMPLES_DIR, SCAN, TempDir, program, raw_trace, read_text, run_tool
+import numpy as np
+import pandas as pd
 
-MERA, OM = (os.path.join(EXAMPLES_DIR, name) for name in ("mera.args", "organomercurial.args"))
+from common import EXAMPLES_DIR, SCAN, TempDir, program, raw_trace, read_text, run_tool
+import tolvanex  # noqa: E402  (found through common)
+from tolvanex.scan_lock import FolderBusy  # noqa: E402
+from tolvanex.scan_plot import summary_figure  # noqa: E402
+
+MERA, GLU, OM = (os.path.join(EXAMPLES_DIR, n + ".args")
+                 for n in ("mera", "glutathione", "organomercurial"))
 
 
 def read_summary(folder):
@@ -20,94 +33,236 @@ def read_summary(folder):
         return list(csv.DictReader(f))
 
 
+def bracket(rows, column, t):
+    """The values of a column in the two rows around time t."""
+    times = [float(r[0]) for r in rows]
+    k = next(i for i, x in enumerate(times) if x >= t)
+    return float(rows[k - 1][column]), float(rows[k][column])
+
+
 class Scan(TempDir):
-    def assert_row_matches_run(self, row, out, trace="mera.trace"):
+    def check_row(self, row, out, trace):
         """A summary row against its run's trace file and console output
-        (both examples have an enzyme amount A0 of 1e-6 mol/L)."""
+        (every example has an enzyme amount of 1e-6 mol/L)."""
         folder = os.path.join(out, row["folder"])
-        labels, table = raw_trace(os.path.join(folder, trace))
+        labels, rows = raw_trace(os.path.join(folder, trace))
+        p = labels.index("Hg(SCH3)2")
         console = read_text(os.path.join(folder, "console.txt"))
-        self.assertEqual(row["final_time_s"], table[-1][0])
-        self.assertEqual(row["final_P_mol_per_L"], table[-1][labels.index("Hg(SCH3)2")])
-        self.assertTrue(math.isclose(float(row["P_per_A0"]), float(table[-1][15]) / 1e-6,
-                                     rel_tol=1e-5))
-        self.assertTrue(math.isclose(int(row["total_iterations"]), float(
-            re.findall(r"total iterations (\S+)", console)[-1]), rel_tol=1e-5))
-        self.assertEqual(row["exit_status"], "0")
-        flux = read_text(os.path.join(folder, "flux_analysis.txt"))
-        self.assertEqual(flux.count("Flux analysis"), 1)       # a folder of its own
-        if row["ended"] == "converted":
-            self.assertIn(". Substrate has been almost completely converted.", console)
-            self.assertGreater(float(row["P_per_A0"]), 0.99)
+        self.assertEqual(float(row["end_time_s"]), float(rows[-1][0]))
+        self.assertEqual((row["exit_status"], read_text(os.path.join(folder, "exit-status"))),
+                         ("0", "0\n"))
+        self.assertAlmostEqual(int(row["iterations"]) / float(
+            re.findall(r"total iterations (\S+)", console)[-1]), 1, delta=1e-5)
+        self.assertGreater(float(row["wall_s"]), 0)
+        wanted = float(row["wanted_time_s"])
+        if float(rows[-1][0]) >= wanted:
+            low, high = bracket(rows, p, wanted)
+            self.assertTrue(low <= float(row["P_at_wanted_mol_per_L"]) <= high, row)
+            self.assertEqual(row["at_wanted_note"], "")
         else:
-            self.assertEqual(row["ended"], "time reached")
-            self.assertGreaterEqual(float(row["final_time_s"]), float(row["time"]))
+            self.assertEqual(row["P_at_wanted_mol_per_L"], "")
+            self.assertIn(f"before the wanted {wanted:g} s ({row['ended']})", row["at_wanted_note"])
+        if float(rows[-1][p]) < 0.5e-6:
+            self.assertEqual(row["t50_s"], "")
+        else:
+            self.assertEqual(bracket(rows, 0, float(row["t50_s"]))[1] >= float(row["t50_s"]), True)
 
     def test_two_by_two_scan(self):
         # In binary floating point (7.2 - 6.9) / 0.3 is just below 1: 7.2 must still be in.
         vary = ["--vary", "pH=6.9:7.2:0.3", "--vary", "time=2e-5,1000"]
-        result = run_tool(SCAN, MERA, *vary, "--jobs", 2, "--out", self.path("study"),
-                          "--program", program(), "--plot")
+        out = self.path("study")
+        result = run_tool(SCAN, MERA, *vary, "--jobs", 2, "--out", out, "--program", program(),
+                          "--plot", "--metric", "t90")
         self.assertEqual(result.returncode, 0, result.stderr)
-        rows = read_summary(self.path("study"))
-        self.assertEqual([(r["pH"], r["time"], r["ended"]) for r in rows],
+        self.assertIn("4/4 runs done, 0 failed", result.stderr)
+        rows = read_summary(out)
+        self.assertEqual([(r["pH"], r["wanted_time"], r["ended"]) for r in rows],
                          [("6.9", "2e-5", "time reached"), ("6.9", "1000", "converted"),
                           ("7.2", "2e-5", "time reached"), ("7.2", "1000", "converted")])
         for row in rows:
             with self.subTest(folder=row["folder"]):
-                self.assert_row_matches_run(row, self.path("study"))
-                trace = read_text(self.path("study", row["folder"], "mera.trace"))
+                self.check_row(row, out, "mera.trace")
+                trace = read_text(os.path.join(out, row["folder"], "mera.trace"))
                 self.assertEqual(float(re.search(r" pH= (\S+)", trace).group(1)), float(row["pH"]))
-        with open(self.path("study", "summary.png"), "rb") as f:
+        with open(os.path.join(out, "summary.png"), "rb") as f:
             self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
-        result = run_tool(SCAN, MERA, *vary, "--out", self.path("study"), "--program", program())
+        manifest = json.loads(read_text(os.path.join(out, "scan.json")))
+        self.assertEqual((manifest["program"], manifest["python"]),
+                         (program(), os.path.dirname(tolvanex.__file__)))
+        self.assertEqual(tolvanex.Run.load(os.path.join(out, rows[0]["folder"])).program,
+                         program())
+        result = run_tool(SCAN, MERA, *vary, "--out", out, "--program", program())
         self.assertEqual(result.returncode, 2)                 # a scan folder is used once
         self.assertIn("already holds a scan", result.stderr)
 
-    def test_dry_run_commands_then_collect(self):
-        # Organomercurial (47 arguments), where apoMerB and the product differ.
+    def test_values_at_exactly_the_wanted_time(self):
+        """Runs to 5 s end their last block anywhere up to 5.1 s: the product
+        of the last row makes a V across pH, the product at 5 s falls."""
+        out = self.path("overshoot")
+        table = tolvanex.scan(GLU, vary={"pH": "7:8:0.5"}, set={"time": 5}, program=program(),
+                              out=out, progress=None)
+        last_p = []
+        for k, row in table.iterrows():
+            labels, rows = raw_trace(os.path.join(out, row["folder"], "glutathione.trace"))
+            p = labels.index("Hg(SCH3)2")
+            last_p.append(float(rows[-1][p]))
+            self.assertGreater(row["end_time_s"], 5.0)
+            self.assertNotEqual(row["P_at_wanted_mol_per_L"], last_p[-1])
+            low, high = bracket(rows, p, 5.0)
+            self.assertTrue(low < row["P_at_wanted_mol_per_L"] < high)
+        at_wanted = table["P_at_wanted_mol_per_L"].tolist()
+        self.assertEqual(at_wanted, sorted(at_wanted, reverse=True))
+        self.assertNotEqual(last_p, sorted(last_p, reverse=True))
+        self.assertEqual(table["folder"].tolist(), ["001_pH=7", "002_pH=7.5", "003_pH=8"])
+
+    def test_dry_run_carried_out_by_hand_then_collected(self):
         out = self.path("cluster")
         result = run_tool(SCAN, OM, "--vary", "barrier12=17,18", "--vary", "time=1e-5,2e-5",
                           "--out", out, "--program", program(), "--dry-run")
         self.assertEqual(result.returncode, 0, result.stderr)
         commands = read_text(os.path.join(out, "commands.txt")).splitlines()
-        folders = [d for d in os.listdir(out) if os.path.isdir(os.path.join(out, d))]
-        self.assertEqual((len(commands), len(folders)), (4, 4))
-        self.assertEqual([os.listdir(os.path.join(out, d)) for d in folders], [[]] * 4)
+        self.assertEqual(len(commands), 4)
         # Array task 2 (barrier12=17, time=2e-5), as a scheduler would start it.
         subprocess.run(["bash", "-c", 'bash -c "$(sed -n 2p commands.txt)"'], cwd=out, check=True)
         self.assertEqual(run_tool(SCAN, "--collect", out).returncode, 0)
         rows = read_summary(out)
         self.assertEqual([r["ended"] for r in rows], ["not run", "time reached"] + ["not run"] * 2)
+        self.assertEqual(rows[0]["at_wanted_note"], "not run")
         trace = read_text(os.path.join(out, rows[1]["folder"], "organomercurial.trace"))
         for barrier in ("(11 )= 1.20e+01", "(12 )= 1.70e+01", "(13 )= 1.20e+01"):   # 12 varied
             self.assertIn("DeltaG*" + barrier, trace)
         for k in (0, 2, 3):
             subprocess.run(["bash", "-c", commands[k]], cwd="/", check=True)
         self.assertEqual(run_tool(SCAN, "--collect", out).returncode, 0)
-        for row in read_summary(out):
-            with self.subTest(folder=row["folder"]):
-                self.assert_row_matches_run(row, out, "organomercurial.trace")
-
-    def test_interrupted_scan(self):
-        """Ctrl-C reaches the scan and its run: the run ends after its current
-        block, the scan starts no further run and summarises what it has."""
-        out = self.path("interrupted")
-        proc = subprocess.Popen(
-            [SCAN, os.path.join(EXAMPLES_DIR, "glutathione.args"), "--vary", "pH=7,7.4",
-             "--sequential", "--out", out, "--program", program()],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True,
-            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
-        trace = os.path.join(out, "001_pH=7", "glutathione.trace")
-        deadline = time.monotonic() + 60
-        while not os.path.exists(trace) and time.monotonic() < deadline:
-            time.sleep(0.01)
-        os.killpg(proc.pid, signal.SIGINT)          # to the whole group, as Ctrl-C does
-        _, err = proc.communicate(timeout=120)
-        self.assertEqual(proc.returncode, 130, err)
         rows = read_summary(out)
-        self.assertEqual([(r["ended"], r["exit_status"]) for r in rows],
-                         [("interrupted (SIGINT)", "130"), ("not run", "")])
-        self.assertEqual(rows[0]["final_time_s"], raw_trace(trace)[1][-1][0])
-        self.assertLess(float(rows[0]["final_P_mol_per_L"]), 0.99e-6)
-        self.assertEqual(os.listdir(os.path.join(out, rows[1]["folder"])), [])
+        for row in rows:
+            with self.subTest(folder=row["folder"]):
+                self.check_row(row, out, "organomercurial.trace")
+        # The same folder as the earlier scan tool left it: no arguments
+        # files, no times, a scan.json without the grid's new fields.
+        manifest = json.loads(read_text(os.path.join(out, "scan.json")))
+        old = {k: manifest[k] for k in ("program", "args_file", "base_args", "varied",
+                                        "trace_name", "runs")}
+        with open(os.path.join(out, "scan.json"), "w") as f:
+            json.dump(old, f)
+        for row in rows:
+            for name in ("arguments.args", "times.txt"):
+                os.remove(os.path.join(out, row["folder"], name))
+        self.assertEqual(run_tool(SCAN, "--collect", out).returncode, 0)
+        for before, after in zip(rows, read_summary(out)):
+            self.assertEqual({k: v for k, v in before.items() if k != "wall_s"},
+                             {k: v for k, v in after.items() if k != "wall_s"})
+
+    def test_interrupted_scans_then_resumed(self):
+        """SIGTERM or SIGINT to the scan's own process (not its group) stops
+        its runs after their current block, the summary tells each run's
+        state, and --resume ends with the summary of an uninterrupted scan;
+        while the scan runs its folder is refused to another."""
+        grid = ["--vary", "pH=7,7.4"]
+        reference = self.path("reference")
+        result = run_tool(SCAN, GLU, *grid, "--out", reference, "--program", program())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for signum, mode in ((signal.SIGTERM, "--sequential"), (signal.SIGINT, "--jobs=2")):
+            with self.subTest(signal=signum.name):
+                out = self.path(f"interrupted-{signum.name}")
+                proc = subprocess.Popen([SCAN, GLU, *grid, mode, "--out", out,
+                                         "--program", program()], stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True,
+                                        start_new_session=True)
+                trace = os.path.join(out, "001_pH=7", "glutathione.trace")
+                deadline = time.monotonic() + 60
+                while not os.path.exists(trace) and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                for other in (lambda: tolvanex.collect(out),
+                              lambda: tolvanex.scan(GLU, {"pH": "7"}, out=out, progress=None),
+                              lambda: tolvanex.scan(None, out=out, resume=True, progress=None)):
+                    with self.assertRaisesRegex(FolderBusy, f"in use by process {proc.pid} "
+                                                f"on {socket.gethostname()}"):
+                        other()
+                proc.send_signal(signum)
+                _, err = proc.communicate(timeout=120)
+                self.assertEqual(proc.returncode, 128 + signum, err)
+                self.assertNotIn("Traceback", err)
+                rows = read_summary(out)
+                self.assertEqual((rows[0]["ended"], rows[0]["exit_status"]),
+                                 (f"interrupted ({signum.name})", str(128 + signum)))
+                self.assertIn(rows[1]["ended"], ("not run", f"interrupted ({signum.name})"))
+                self.assertEqual(float(rows[0]["end_time_s"]), float(raw_trace(trace)[1][-1][0]))
+                self.assertFalse(os.path.exists(os.path.join(out, "scan.lock")))
+        result = run_tool(SCAN, "--resume", out, "--program", program())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.summary_without_wall(out), self.summary_without_wall(reference))
+        for row in read_summary(out):                          # emptied before the rerun
+            trace = read_text(os.path.join(out, row["folder"], "glutathione.trace"))
+            self.assertEqual(trace.count("  tolvanex \n"), 1)
+        result = run_tool(SCAN, GLU, "--vary", "pH=7,7.5", "--resume", out)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("made for other varied values", result.stderr)
+
+    def summary_without_wall(self, out):
+        return [{k: v for k, v in r.items() if k != "wall_s"} for r in read_summary(out)]
+
+    def test_stale_lock_and_unreadable_run_folders(self):
+        out = self.path("damaged")
+        result = run_tool(SCAN, MERA, "--vary", "pH=6.9,7,7.1", "--set", "time=1e-4",
+                          "--out", out, "--program", program())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        dead = subprocess.Popen(["true"])
+        dead.wait()
+        with open(os.path.join(out, "scan.lock"), "w") as f:
+            f.write(f"{dead.pid} {socket.gethostname()} {time.time():.0f}\n")
+        rows = read_summary(out)
+        trace = os.path.join(out, rows[0]["folder"], "mera.trace")
+        os.remove(trace)
+        os.mkdir(trace)
+        with open(os.path.join(out, rows[1]["folder"], "exit-status"), "wb") as f:
+            f.write(b"\x00\xff\x13")
+        result = run_tool(SCAN, "--collect", out)
+        self.assertEqual(result.returncode, 1, result.stderr)      # unreadable runs count as failed
+        self.assertIn(f"left by process {dead.pid}, which has ended", result.stderr)
+        self.assertNotIn("Traceback", result.stderr)
+        after = read_summary(out)
+        self.assertEqual([r["ended"] for r in after], ["unreadable", "unreadable", "time reached"])
+        self.assertIn("is a folder", after[0]["message"])
+        self.assertIn("not a text file", after[1]["message"])
+        self.assertEqual(after[2], rows[2])
+
+    def test_refused_before_anything_runs(self):
+        bad = self.path("latin1.args")
+        with open(bad, "wb") as f:
+            f.write(read_text(MERA).replace("# MerA", "# M\xe9rA").encode("latin-1"))
+        cases = [([bad], "not a text file"),
+                 ([MERA, "--vary", "pH=1e999999999:1e999999999:1"], "usable size"),
+                 ([MERA, "--vary", "pH=7,seven"], "pH (pH) is 'seven': not a number"),
+                 ([MERA, "--vary", "pH=7,1e999"], "not a finite number"),
+                 ([MERA, "--vary", "ph_value=7"], "unknown parameter 'ph_value'"),
+                 ([MERA, "--set", "trace=x.trace"], "the trace file cannot be set"),
+                 ([MERA, "--vary", "phmb=1e-6"], "organomercurial argument list")]
+        for args, message in cases:
+            with self.subTest(args=args[1:]):
+                out = self.path("refused")
+                result = run_tool(SCAN, *args, "--out", out, "--program", program())
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertFalse(os.path.exists(out))
+        helptext = run_tool(SCAN, "--help").stdout
+        for name in ("barrier1 ... barrier38", "wanted_time", "time", "timestep", "type",
+                     "phmb", "organomercurial", "target2", "--set", "--resume", "--metric"):
+            self.assertIn(name, helptext)
+
+    def test_metric_picture(self):
+        """Failed runs are left out of their line; values that agree to 4
+        digits are noted, not magnified; no offset on the value axis."""
+        table = pd.DataFrame({"pH": ["7", "7.5", "8", "7", "7.5", "8"],
+                              "barrier12": ["16.6"] * 3 + ["18"] * 3,
+                              "t50_s": [38.35, math.nan, 38.352, 38.351, 38.352, 38.353]})
+        fig = summary_figure(table, ["pH", "barrier12"], "t50")
+        ax = fig.axes[0]
+        self.assertEqual([len(line.get_xdata()) for line in ax.get_lines()], [2, 3])
+        self.assertTrue(all(np.isfinite(line.get_ydata()).all() for line in ax.get_lines()))
+        fig.canvas.draw()
+        self.assertEqual(ax.yaxis.get_offset_text().get_text(), "")
+        low, high = ax.get_ylim()
+        self.assertLess(low, 38.35 * 0.995)
+        self.assertIn("agree to 4 significant digits", " ".join(t.get_text() for t in ax.texts))

@@ -1,0 +1,183 @@
+"""``tolvanex-scan``: run a program over a grid of parameter values, each run
+in a folder of its own, and summarise the runs in summary.csv.
+
+    tolvanex-scan ARGS_FILE --vary NAME=VALUES [--vary ...] [--set NAME=VALUE ...]
+                  --out DIR [--jobs N] [--program NAME|PATH] [--sequential]
+                  [--dry-run] [--plot [--metric t50|t90|P@wanted]]
+    tolvanex-scan --resume DIR [ARGS_FILE --vary ... --set ...] [--plot]
+    tolvanex-scan --collect DIR [--plot]
+
+>>> main(["--help"])          # doctest: +SKIP
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import signal
+import sys
+
+from ..grid import Grid
+from ..parameters import ALIASES, MEANINGS, NAMES, Parameters
+from ..programs import ProgramNotFound
+from ..scan import ScanInterrupted, collect, scan
+from ..scan_lock import FolderBusy
+from ..scan_plot import METRICS, plot_summary
+from ..summary import NotAScan, read_manifest
+
+PROG = "tolvanex-scan"
+
+
+class UsageError(Exception):
+    pass
+
+
+def _names_help() -> str:
+    lines = ["parameter names (case does not matter):"]
+    for name in NAMES:
+        if name.startswith("barrier") and name not in ("barrier1", "barrier38"):
+            continue
+        shown = "barrier1 ... barrier38" if name == "barrier1" else name
+        if name == "barrier38":
+            continue
+        aliases = [a for a, n in ALIASES.items() if n == name]
+        also = f" (also: {', '.join(aliases)})" if aliases else ""
+        meaning = ("activation free energy of step direction N, kcal/mol"
+                   if name == "barrier1" else MEANINGS[name])
+        lines.append(f"  {shown:24s}{meaning}{also}")
+    lines.append("")
+    lines.append("Example: tolvanex-scan examples/glutathione.args --vary pH=6.5:8.5:0.5 "
+                 "--vary barrier12=16.6,18 --set wanted_time=10 --jobs 2 --out scans/ph --plot")
+    return "\n".join(lines)
+
+
+def parser() -> argparse.ArgumentParser:
+    """The command-line options of tolvanex-scan.
+
+    >>> parser().prog
+    'tolvanex-scan'
+    """
+    p = argparse.ArgumentParser(
+        prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
+        description="Run tolvanex over a grid of parameter values, each run in its own "
+                    "folder, and summarise the runs in summary.csv.",
+        epilog=_names_help())
+    p.add_argument("args_file", nargs="?", help="arguments file with the base argument list")
+    p.add_argument("--vary", action="append", default=[], metavar="NAME=VALUES",
+                   help="a,b,c (taken as typed) or start:stop:step (stop included); "
+                        "repeatable, the first changing slowest")
+    p.add_argument("--set", action="append", default=[], metavar="NAME=VALUE",
+                   help="a fixed value for every run (not in the folder names); repeatable")
+    p.add_argument("--out", metavar="DIR", help="folder for the scan (must not hold one)")
+    p.add_argument("--resume", metavar="DIR",
+                   help="run what is not finished in an existing scan folder")
+    p.add_argument("--collect", metavar="DIR",
+                   help="write the summary of an existing scan folder")
+    p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
+                   help="runs at a time under GNU parallel (default: %(default)s)")
+    p.add_argument("--program", metavar="NAME|PATH",
+                   help="tolvanex (default), tolvanex_unpruned, or a path; names are "
+                        "looked up in build/ of the source tree, beside this command, "
+                        "then on PATH")
+    p.add_argument("--sequential", action="store_true",
+                   help="one run after the other even when GNU parallel is there")
+    p.add_argument("--dry-run", action="store_true",
+                   help="write the folders and commands.txt only")
+    p.add_argument("--plot", action="store_true",
+                   help="draw the metric against the first varied parameter (summary.png)")
+    p.add_argument("--metric", default="t50", metavar="NAME",
+                   help="what --plot draws: " + ", ".join(METRICS) +
+                        " or a summary column (default: %(default)s)")
+    p.add_argument("--no-progress", action="store_true", help="no progress line")
+    return p
+
+
+def _pairs(items: list[str], option: str) -> dict:
+    pairs = {}
+    for item in items:
+        if "=" not in item:
+            raise UsageError(f"{option} {item!r}: expected NAME=VALUE")
+        name, value = item.split("=", 1)
+        if name in pairs:
+            raise UsageError(f"{option} {name} given twice")
+        pairs[name] = value
+    return pairs
+
+
+def warn(message: str) -> None:
+    print(f"{PROG}: {message}", file=sys.stderr)
+
+
+def _run(args) -> int:
+    progress = None if args.no_progress else sys.stderr
+    if args.collect:
+        if args.args_file or args.vary or args.set or args.out or args.dry_run or args.resume:
+            raise UsageError("--collect takes only the scan folder (and --plot, --metric)")
+        out = os.path.abspath(args.collect)
+        table = collect(out, warn)
+    elif args.resume:
+        if args.out:
+            raise UsageError("--resume names the scan folder; leave out --out")
+        if args.jobs < 1:
+            raise UsageError("--jobs must be at least 1")
+        if (args.vary or args.set) and not args.args_file:
+            raise UsageError("--vary and --set need the arguments file too")
+        out = os.path.abspath(args.resume)
+        table = scan(args.args_file, _pairs(args.vary, "--vary"), _pairs(args.set, "--set"),
+                     args.jobs, args.program, out, resume=True, sequential=args.sequential,
+                     dry_run=args.dry_run, progress=progress, warn=warn)
+    else:
+        if not args.args_file or not args.out:
+            raise UsageError("give the arguments file and --out DIR")
+        if args.jobs < 1:
+            raise UsageError("--jobs must be at least 1")
+        out = os.path.abspath(args.out)
+        # Every grid point is checked before a folder is made.
+        Grid(Parameters.read(args.args_file), _pairs(args.vary, "--vary"),
+             _pairs(args.set, "--set")).points()
+        table = scan(args.args_file, _pairs(args.vary, "--vary"), _pairs(args.set, "--set"),
+                     args.jobs, args.program, out, sequential=args.sequential,
+                     dry_run=args.dry_run, progress=progress, warn=warn)
+    if table is None:
+        n = len(read_manifest(out)["runs"])
+        print(f"{n} run{'s' if n != 1 else ''} prepared; their commands are in "
+              f"{os.path.join(out, 'commands.txt')}")
+        return 0
+    print(os.path.join(out, "summary.csv"))
+    if args.plot:
+        _plot(out, table, args.metric)
+    failed = table["ended"].eq("unreadable") | table["exit_status"].fillna(0).ne(0)
+    return 1 if failed.any() else 0
+
+
+def _plot(out: str, table, metric: str) -> None:
+    manifest = read_manifest(out)
+    varied = [n for n, _ in manifest.get("varied", [])]
+    base = os.path.basename(manifest.get("args_file") or "scan")
+    print(plot_summary(table, varied, os.path.join(out, "summary.png"), metric,
+                       title=f"{base}: {metric} against {varied[0] if varied else 'run'}"))
+
+
+def main(argv=None) -> int:
+    """The command: parse `argv` (default: the command line) and return the
+    exit status; a user's mistake is one line on standard error.
+
+    >>> main(["--no-such-option"])          # doctest: +SKIP
+    """
+    args = parser().parse_args(argv)
+    try:
+        return _run(args)
+    except ScanInterrupted as e:
+        path = os.path.join(os.path.abspath(args.resume or args.out), "summary.csv")
+        warn(f"{e}; the runs' states are in {path}")
+        return 128 + e.signum
+    except (UsageError, ValueError, FileExistsError, NotAScan, FolderBusy,
+            ProgramNotFound) as e:
+        warn(str(e))
+        return 2
+    except BrokenPipeError:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 128 + signal.SIGPIPE
+    except OSError as e:
+        warn(f"{e.filename + ': ' if e.filename else ''}{e.strerror or e}")
+        return 1

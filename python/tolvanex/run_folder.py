@@ -1,0 +1,124 @@
+"""The files of a run folder: one run of a program, started in a folder of
+its own, as `tolvanex.run` and every run of a scan leave it.
+
+=================  ==========================================================
+``arguments.args``  the arguments, as an arguments file (`Parameters.write`)
+trace file          the program's trace file, named by its last argument
+flux_analysis.txt   the program's flux file
+``console.txt``     the program's standard output
+``stderr.txt``      the program's standard error
+``times.txt``       start and end of the run, seconds since the epoch, one a line
+``exit-status``     the exit status, written last: its presence says the run is over
+=================  ==========================================================
+
+>>> print(command_line("/scans/a/001_pH=7", "/opt/tolvanex", ["1", "x.trace"]))
+cd /scans/a/001_pH=7 && { trap : INT TERM; date +%s.%N >times.txt; /opt/tolvanex 1 x.trace >console.txt 2>stderr.txt; s=$?; date +%s.%N >>times.txt; echo $s >exit-status; exit $s; }
+"""
+
+from __future__ import annotations
+
+import os
+import re
+import shlex
+import shutil
+
+from .parameters import FLUX_FILE_NAME
+
+ARGUMENTS = "arguments.args"
+CONSOLE = "console.txt"
+STDERR = "stderr.txt"
+TIMES = "times.txt"
+EXIT_STATUS = "exit-status"
+FLUX = FLUX_FILE_NAME
+#: Every file a run folder holds besides the trace file.
+KNOWN_FILES = (ARGUMENTS, CONSOLE, STDERR, TIMES, EXIT_STATUS, FLUX)
+
+
+def command_line(folder: str, program: str, words: list[str]) -> str:
+    """The shell command that carries out one run in its folder.
+
+    The shell traps SIGINT and SIGTERM so that it outlives the program, which
+    ends after its current block on either; it then records the end time and
+    the exit status (last, so that its presence means the run is over).
+    """
+    return (f"cd {shlex.quote(folder)} && {{ trap : INT TERM; date +%s.%N >{TIMES}; "
+            f"{shlex.quote(program)} " + " ".join(shlex.quote(w) for w in words)
+            + f" >{CONSOLE} 2>{STDERR}; s=$?; date +%s.%N >>{TIMES}; "
+            f"echo $s >{EXIT_STATUS}; exit $s; }}")
+
+
+class UnreadableFile(ValueError):
+    """A file of a run folder holds what no run writes there."""
+
+
+def read_small_text(path: str, limit: int = 4096) -> str | None:
+    """The start of a short text file, None when it does not exist.
+
+    Raises UnreadableFile for a folder or a file that is not text.
+    """
+    try:
+        with open(path, "rb") as f:
+            data = f.read(limit)
+    except FileNotFoundError:
+        return None
+    except IsADirectoryError:
+        raise UnreadableFile(f"{path} is a folder, not a file") from None
+    except OSError as e:
+        raise UnreadableFile(f"cannot read {path}: {e.strerror}") from None
+    try:
+        return data.decode("ascii")
+    except UnicodeDecodeError:
+        raise UnreadableFile(f"{path} is not a text file") from None
+
+
+def read_exit_status(folder: str) -> int | None:
+    """The exit status recorded in the folder; None while the run has not ended.
+
+    >>> import tempfile; d = tempfile.mkdtemp()
+    >>> read_exit_status(d) is None
+    True
+    >>> _ = open(os.path.join(d, EXIT_STATUS), "w").write("143\\n"); read_exit_status(d)
+    143
+    """
+    text = read_small_text(os.path.join(folder, EXIT_STATUS))
+    if text is None:
+        return None
+    if not re.fullmatch(r"\s*-?\d{1,9}\s*", text):
+        raise UnreadableFile(f"{os.path.join(folder, EXIT_STATUS)} holds {text[:40]!r},"
+                             " not an exit status")
+    return int(text)
+
+
+def read_wall_seconds(folder: str) -> float | None:
+    """The run's wall-clock time (s) from times.txt; None when not recorded."""
+    try:
+        text = read_small_text(os.path.join(folder, TIMES))
+    except UnreadableFile:
+        return None
+    if text is None:
+        return None
+    try:
+        start, end = (float(w) for w in text.split()[:2])
+    except ValueError:
+        return None
+    return max(end - start, 0.0)
+
+
+def empty(folder: str) -> None:
+    """Remove everything inside a run folder (the programs append to their
+    files, so a run is only started in an empty folder)."""
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path)
+        else:
+            os.remove(path)
+
+
+def has_output(folder: str, trace_name: str) -> str | None:
+    """The first output file a program would append to that is already there."""
+    for name in (trace_name, FLUX):
+        path = os.path.join(folder, name)
+        if os.path.lexists(path):
+            return path
+    return None
