@@ -15,13 +15,7 @@ from __future__ import annotations
 
 import os
 import shutil
-import signal
 import subprocess
-
-# On SIGTERM GNU parallel starts no further job and sends this sequence to
-# the running ones: the scan has already signalled them itself, so first
-# only SIGCONT (no effect), then 20 s for them to end their block.
-TERMSEQ = "CONT,20000,TERM,5000,KILL,25"
 
 
 def gnu_parallel() -> str | None:
@@ -35,37 +29,6 @@ def gnu_parallel() -> str | None:
     except (OSError, subprocess.TimeoutExpired):
         return None
     return exe if "GNU parallel" in v.stdout else None
-
-
-def _children(pid: int) -> list[int]:
-    """The processes whose parent is `pid` (Linux /proc; empty elsewhere)."""
-    found = []
-    try:
-        names = os.listdir("/proc")
-    except OSError:
-        return found
-    for name in names:
-        if not name.isdigit():
-            continue
-        try:
-            with open(f"/proc/{name}/stat", encoding="latin-1") as f:
-                stat = f.read()
-        except OSError:
-            continue
-        fields = stat[stat.rfind(")") + 2:].split()
-        if len(fields) > 1 and fields[1] == str(pid):
-            found.append(int(name))
-    return found
-
-
-def _signal_group(pid: int, signum: int) -> None:
-    try:
-        os.killpg(pid, signum)
-    except (ProcessLookupError, PermissionError):
-        try:
-            os.kill(pid, signum)
-        except (ProcessLookupError, PermissionError):
-            pass
 
 
 class Executor:
@@ -98,8 +61,7 @@ class Executor:
                 os.close(fd)
             with open(self.commands_file, "w", encoding="utf-8") as f:
                 f.writelines(c + "\n" for c in self.commands)
-            cmd = [self.parallel, "--jobs", str(self.jobs), "--termseq", TERMSEQ,
-                   "-a", self.commands_file]
+            cmd = [self.parallel, "--jobs", str(self.jobs), "-a", self.commands_file]
             if self.joblog:
                 cmd[1:1] = ["--joblog", self.joblog]
             self.say(f"running {len(self.commands)} runs with GNU parallel, {self.jobs} at a time")
@@ -142,17 +104,8 @@ class Executor:
                 pass
         return self.status
 
-    def interrupt(self, signum: int) -> None:
-        """Start no further run and pass `signum` on to the running ones."""
+    def stop(self) -> None:
+        """Start no further run (one after the other); the runs themselves
+        are stopped through their folders (`run_folder.signal_run`), and the
+        commands GNU parallel still starts find the scan's stop file."""
         self.stopped = True
-        if self.proc is None or self.proc.poll() is not None:
-            return
-        if self.parallel:
-            try:
-                self.proc.send_signal(signal.SIGTERM)      # start nothing more
-            except ProcessLookupError:
-                pass
-            for child in _children(self.proc.pid):          # each job is a group
-                _signal_group(child, signum)
-        else:
-            _signal_group(self.proc.pid, signum)

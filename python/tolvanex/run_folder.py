@@ -9,6 +9,7 @@ flux_analysis.txt   the program's flux file
 ``stderr.txt``      the program's standard error
 ``times.txt``       start and end of the run, seconds since the epoch, one a line
 ``exit-status``     the exit status, written last: its presence says the run is over
+``pid``             (a scan's runs) the process id of the run's shell, a group leader
 =================  ==========================================================
 
 >>> print(command_line("/scans/a/001_pH=7", "/opt/tolvanex", ["1", "x.trace"]))
@@ -29,22 +30,65 @@ CONSOLE = "console.txt"
 STDERR = "stderr.txt"
 TIMES = "times.txt"
 EXIT_STATUS = "exit-status"
+PID = "pid"
 FLUX = FLUX_FILE_NAME
 #: Every file a run folder holds besides the trace file.
-KNOWN_FILES = (ARGUMENTS, CONSOLE, STDERR, TIMES, EXIT_STATUS, FLUX)
+KNOWN_FILES = (ARGUMENTS, CONSOLE, STDERR, TIMES, EXIT_STATUS, PID, FLUX)
 
 
-def command_line(folder: str, program: str, words: list[str]) -> str:
+def command_line(folder: str, program: str, words: list[str],
+                 stop_file: str | None = None) -> str:
     """The shell command that carries out one run in its folder.
 
     The shell traps SIGINT and SIGTERM so that it outlives the program, which
     ends after its current block on either; it then records the end time and
     the exit status (last, so that its presence means the run is over).
+
+    With `stop_file` (a scan's runs) the shell first records its process id
+    in ``pid``, so that the scan can signal the run, and then starts nothing
+    when `stop_file` exists: a scan being stopped creates it before it
+    signals the runs it finds, so a run either is found or does not start.
     """
-    return (f"cd {shlex.quote(folder)} && {{ trap : INT TERM; date +%s.%N >{TIMES}; "
+    stop = ""
+    if stop_file:
+        stop = (f"echo $$ >{PID}; if [ -e {shlex.quote(stop_file)} ]; then rm -f {PID}; "
+                "exit 0; fi; ")
+    return (f"cd {shlex.quote(folder)} && {{ trap : INT TERM; {stop}date +%s.%N >{TIMES}; "
             f"{shlex.quote(program)} " + " ".join(shlex.quote(w) for w in words)
             + f" >{CONSOLE} 2>{STDERR}; s=$?; date +%s.%N >>{TIMES}; "
             f"echo $s >{EXIT_STATUS}; exit $s; }}")
+
+
+def signal_run(folder: str, signum: int) -> bool:
+    """Pass `signum` to the run going on in `folder` (its shell's process
+    group, from ``pid``); whether one is going on there.  A run is over once
+    its exit status is written, or when its shell is gone.
+    """
+    if os.path.exists(os.path.join(folder, EXIT_STATUS)):
+        return False
+    try:
+        text = read_small_text(os.path.join(folder, PID))
+        pid = int(text) if text and text.strip().isdigit() else None
+    except UnreadableFile:
+        pid = None
+    if pid is None:
+        return False
+    try:   # the process of that id must still be this run's shell
+        if os.path.realpath(os.readlink(f"/proc/{pid}/cwd")) != os.path.realpath(folder):
+            return False
+    except OSError:
+        try:
+            os.kill(pid, 0)
+        except OSError:
+            return False
+    try:
+        os.killpg(pid, signum)
+    except OSError:
+        try:
+            os.kill(pid, signum)
+        except OSError:
+            return False
+    return True
 
 
 class UnreadableFile(ValueError):

@@ -155,33 +155,55 @@ class _Signals:
             signal.signal(signum, handler)
 
 
+STOP_FILE = ".stop"   # in the scan folder while its runs are being stopped
+
+
 def _carry_out(out: str, points, pending, program: str, jobs: int, sequential: bool,
                progress, say, signals) -> None:
-    """Run the pending points until they end or `signals` notes a signal."""
-    commands = [rf.command_line(os.path.join(out, p.folder), program, p.parameters.to_args())
-                for p in pending]
+    """Run the pending points until they end or `signals` notes a signal.
+
+    On a signal the stop file is created first, so that a run that has not
+    started yet starts nothing; then every run going on is signalled through
+    its folder, again at every round until it has ended (its shell may take
+    the signal just before it starts the program)."""
+    stop_file = os.path.join(out, STOP_FILE)
+    folders = [os.path.join(out, p.folder) for p in pending]
+    commands = [rf.command_line(f, program, p.parameters.to_args(), stop_file)
+                for f, p in zip(folders, pending)]
     executor = Executor(commands, jobs, sequential, os.path.join(out, ".commands-running.txt"),
                         os.path.join(out, "joblog.txt"), say)
     meter = Progress([os.path.join(out, p.folder) for p in points], progress) \
         if progress is not None else None
     forwarded = None
+    if os.path.exists(stop_file):           # left by a scan killed while stopping
+        os.remove(stop_file)
     if not signals.received:
         executor.start()
-    while executor.poll():
-        if signals.received and signals.received != forwarded:
-            forwarded = signals.received
-            say(f"{signal.Signals(forwarded).name}: stopping the runs after their "
-                "current block")
-            executor.interrupt(forwarded)
+    going_on = True
+    while going_on:
+        going_on = executor.poll()
+        if signals.received:
+            if forwarded is None:
+                with open(stop_file, "w", encoding="ascii"):
+                    pass
+                executor.stop()
+            if signals.received != forwarded:
+                forwarded = signals.received
+                say(f"{signal.Signals(forwarded).name}: stopping the runs after their "
+                    "current block")
+            running = [rf.signal_run(f, forwarded) for f in folders]
+            going_on = going_on or any(running)
         if meter:
             meter.update()
-        time.sleep(0.2)
+        if going_on:
+            time.sleep(0.2)
     if meter:
         meter.update(final=True)
-    try:
-        os.remove(os.path.join(out, ".commands-running.txt"))
-    except OSError:
-        pass
+    for name in (".commands-running.txt", STOP_FILE):
+        try:
+            os.remove(os.path.join(out, name))
+        except OSError:
+            pass
 
 
 def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,

@@ -266,3 +266,45 @@ class Scan(TempDir):
         low, high = ax.get_ylim()
         self.assertLess(low, 38.35 * 0.995)
         self.assertIn("agree to 4 significant digits", " ".join(t.get_text() for t in ax.texts))
+
+
+class StoppingRuns(TempDir):
+    """How a scan stops its runs without a race: a run that has not started
+    its program when the stop file appears starts nothing, and a run that
+    is going on is found through its folder and signalled, as often as
+    needed, until its exit status is written."""
+
+    def test_stop_file_and_signal_through_the_folder(self):
+        from tolvanex import run_folder as rf
+        stop = self.path("stop")
+        folder = self.path("late")
+        os.makedirs(folder)
+        open(stop, "w").close()
+        line = rf.command_line(folder, "/bin/touch", ["started"], stop)
+        self.assertEqual(subprocess.run(["/bin/sh", "-c", line]).returncode, 0)
+        self.assertEqual(os.listdir(folder), [])              # nothing ran, nothing left
+        os.remove(stop)
+        folder = self.path("going")
+        os.makedirs(folder)
+        # A "program" that, like the real ones, ends on its second SIGINT only
+        # after noting the first: the shell's trap keeps the shell alive.
+        script = self.path("prog.sh")
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\nn=0\ntrap 'n=$((n+1))' INT\n"
+                    "while [ $n -lt 2 ]; do sleep 0.05; done\nexit 130\n")
+        os.chmod(script, 0o755)
+        proc = subprocess.Popen(["/bin/sh", "-c", rf.command_line(folder, script, [], stop)],
+                                start_new_session=True)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(os.path.join(folder, "console.txt")):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.01)
+        signals = 0
+        while rf.signal_run(folder, signal.SIGINT):
+            signals += 1
+            time.sleep(0.2)
+            self.assertLess(time.monotonic(), deadline)
+        proc.wait(timeout=30)
+        self.assertGreaterEqual(signals, 2)
+        self.assertEqual(rf.read_exit_status(folder), 130)
+        self.assertFalse(rf.signal_run(folder, signal.SIGINT))  # over: not signalled again
