@@ -1,5 +1,7 @@
 #include "integrator/step_control.h"
 
+#include "simd/unrolled.h"
+
 namespace tolvanex {
 namespace {
 
@@ -42,9 +44,9 @@ SpeciesRates trial_rates(const SpeciesState& s, const SpeciesRates& d, const Net
   // too, which enter none of the tightening list's balances), S by both
   // acceptor forms.
   SpeciesState t = s;
-  for (const SpeciesInfo& x : kSpeciesTable) {
-    if (x.integrated) t[x.species] = s[x.species] + dt * d[x.species];
-  }
+  for_each_index<kSpeciesCount>([&](auto i) __attribute__((always_inline)) {
+    if constexpr (kSpeciesTable[i].integrated) t.amount[i] = s.amount[i] + dt * d.rate[i];
+  });
   t[Species::S] = s[Species::S] + dt * d[Species::thiol] + dt * d[Species::thiolate];
   speciate(t, c.speciation);
   return species_rates(evaluate_fluxes(t, c), c.monothiol_balance);

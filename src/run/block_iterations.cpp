@@ -27,12 +27,16 @@ namespace {
 }
 
 template <FluxPruning pruning>
-TOLVANEX_HOT IterationVerdict block_iterations(IterationRecords& r, double block_length,
-                                               const OutputStreams& out) {
+TOLVANEX_HOT IterationVerdict block_iterations(const IterationRecords& records,
+                                               double block_length, const OutputStreams& out) {
+  // A local copy of the references, whose address nothing else sees: the
+  // compiler can keep them in registers across the stores of an iteration.
+  IterationRecords r = records;
   BlockCounters& counters = r.counters;
+  IterationEvents& events = r.events;
   while (counters.iterations < block_length) {
     const IterationVerdict verdict = integrator_iteration<pruning>(r);
-    if (r.events.pending) [[unlikely]] hand_over(r.events, out);
+    if (events.pending) [[unlikely]] hand_over(events, out);
     if (verdict != IterationVerdict::Continue) return verdict;
     counters.iterations += 1;
   }
