@@ -120,7 +120,7 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
   const double zero = register_held(0.0);
 #pragma GCC unroll 21
   for (int i = 0; i < kListedSpecies; ++i) {
-    if (resting && kSpeciesTable[i].resting) continue;  // +0, with a derivative of 0
+    if (resting && kSpeciesMask<&SpeciesInfo::resting>[i]) continue;  // +0, with a derivative of 0
     const double X = s.amount[i];
     const double dX = d.rate[i];
     if (X > zero) {
@@ -139,7 +139,7 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
         falling.loss_rate[count] = -dX;  // |dX|, exactly
         count += 1;
       }
-    } else if (kSpeciesTable[i].first_amount > 0 && (dX > 0 || !positive_step) && X == 0 &&
+    } else if (kFirstAmountMask[i] && (dX > 0 || !positive_step) && X == 0 &&
                dX * timestep > kFirstAmount) {
       result.first_amount_due = true;
     }

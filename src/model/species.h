@@ -156,6 +156,19 @@ inline constexpr auto kChangeLines =
 inline constexpr auto kTraceColumns =
     species_table_detail::list_by_place<&SpeciesInfo::trace_column>();
 
+// One flag per species, in the order of the state's array.
+template <bool SpeciesInfo::*member>
+inline constexpr std::array<bool, kSpeciesCount> kSpeciesMask = [] {
+  std::array<bool, kSpeciesCount> mask{};
+  for (std::size_t i = 0; i < kSpeciesCount; ++i) mask[i] = kSpeciesTable[i].*member;
+  return mask;
+}();
+inline constexpr std::array<bool, kSpeciesCount> kFirstAmountMask = [] {
+  std::array<bool, kSpeciesCount> mask{};
+  for (std::size_t i = 0; i < kSpeciesCount; ++i) mask[i] = kSpeciesTable[i].first_amount > 0;
+  return mask;
+}();
+
 // The table and the code that relies on it agree.
 static_assert(species_table_detail::rows_in_enum_order(), "rows in the order of the enum");
 static_assert(species_table_detail::walked_species_lead(), "the walk is a prefix of the array");
