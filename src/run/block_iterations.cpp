@@ -26,12 +26,13 @@ namespace {
   events = IterationEvents{};
 }
 
+// The records are gathered here, where the compiler sees that they all lie
+// in one RunRecords: one base register reaches them all.
 template <FluxPruning pruning>
-TOLVANEX_HOT IterationVerdict block_iterations(const IterationRecords& records,
+TOLVANEX_HOT IterationVerdict block_iterations(RunRecords& run, const NetworkConstants& network,
+                                               const RunParameters& parameters,
                                                double block_length, const OutputStreams& out) {
-  // A local copy of the references, whose address nothing else sees: the
-  // compiler can keep them in registers across the stores of an iteration.
-  IterationRecords r = records;
+  IterationRecords r = iteration_records(run, network, parameters);
   BlockCounters& counters = r.counters;
   IterationEvents& events = r.events;
   while (counters.iterations < block_length) {
@@ -44,9 +45,10 @@ TOLVANEX_HOT IterationVerdict block_iterations(const IterationRecords& records,
 }
 
 template <FluxPruning pruning>
-IterationVerdict block_iterations_baseline(IterationRecords& r, double block_length,
+IterationVerdict block_iterations_baseline(RunRecords& run, const NetworkConstants& network,
+                                           const RunParameters& parameters, double block_length,
                                            const OutputStreams& out) {
-  return block_iterations<pruning>(r, block_length, out);
+  return block_iterations<pruning>(run, network, parameters, block_length, out);
 }
 
 #if TOLVANEX_AVX_LOOP
@@ -55,10 +57,10 @@ IterationVerdict block_iterations_baseline(IterationRecords& r, double block_len
 // same IEEE operation on the same operands, so the results are the same bits
 // (fused multiply-add is not enabled, and contraction is off anyway).
 template <FluxPruning pruning>
-__attribute__((target("avx"))) IterationVerdict block_iterations_avx(IterationRecords& r,
-                                                                     double block_length,
-                                                                     const OutputStreams& out) {
-  return block_iterations<pruning>(r, block_length, out);
+__attribute__((target("avx"))) IterationVerdict block_iterations_avx(
+    RunRecords& run, const NetworkConstants& network, const RunParameters& parameters,
+    double block_length, const OutputStreams& out) {
+  return block_iterations<pruning>(run, network, parameters, block_length, out);
 }
 #endif
 
@@ -74,19 +76,24 @@ bool avx_loop_available() {
 }
 
 template <FluxPruning pruning>
-IterationVerdict run_block_iterations(IterationRecords& r, double block_length,
+IterationVerdict run_block_iterations(RunRecords& run, const NetworkConstants& network,
+                                      const RunParameters& parameters, double block_length,
                                       const OutputStreams& out, bool use_avx) {
 #if TOLVANEX_AVX_LOOP
-  if (use_avx) return block_iterations_avx<pruning>(r, block_length, out);
+  if (use_avx) return block_iterations_avx<pruning>(run, network, parameters, block_length, out);
 #else
   (void)use_avx;
 #endif
-  return block_iterations_baseline<pruning>(r, block_length, out);
+  return block_iterations_baseline<pruning>(run, network, parameters, block_length, out);
 }
 
-template IterationVerdict run_block_iterations<FluxPruning::On>(IterationRecords&, double,
+template IterationVerdict run_block_iterations<FluxPruning::On>(RunRecords&,
+                                                                const NetworkConstants&,
+                                                                const RunParameters&, double,
                                                                 const OutputStreams&, bool);
-template IterationVerdict run_block_iterations<FluxPruning::Off>(IterationRecords&, double,
+template IterationVerdict run_block_iterations<FluxPruning::Off>(RunRecords&,
+                                                                 const NetworkConstants&,
+                                                                 const RunParameters&, double,
                                                                  const OutputStreams&, bool);
 
 }  // namespace tolvanex

@@ -8,6 +8,7 @@
 
 #include "integrator/integrator_iteration.h"
 #include "report/output_streams.h"
+#include "run/run_records.h"
 
 namespace tolvanex {
 
@@ -26,7 +27,8 @@ bool avx_loop_available();
 // ends it (the verdict that did is returned). What an iteration records for
 // the report is printed as soon as it returns.
 template <FluxPruning pruning>
-IterationVerdict run_block_iterations(IterationRecords& r, double block_length,
+IterationVerdict run_block_iterations(RunRecords& run, const NetworkConstants& network,
+                                      const RunParameters& parameters, double block_length,
                                       const OutputStreams& out, bool use_avx);
 
 }  // namespace tolvanex

@@ -37,15 +37,8 @@ Run<pruning>::Run(const RunParameters& parameters, const OutputStreams& out, Run
 }
 
 template <FluxPruning pruning>
-IterationRecords Run<pruning>::iteration_records() {
-  RunRecords& r = records_;
-  return {r.state,  network_,  parameters_, r.progress,   r.counters,
-          r.totals, r.levels, r.step,      r.evaluation, r.events};
-}
-
-template <FluxPruning pruning>
 IterationVerdict Run<pruning>::iterate() {
-  IterationRecords r = iteration_records();
+  IterationRecords r = iteration_records(records_, network_, parameters_);
   return integrator_iteration<pruning>(r);
 }
 
@@ -57,9 +50,8 @@ bool Run<pruning>::run_block() {
 
   progress.block_length = next_block_length(parameters_, progress, counters);
   counters = BlockCounters{};
-  IterationRecords iteration = iteration_records();
-  if (run_block_iterations<pruning>(iteration, progress.block_length, out_, avx_loop_) ==
-      IterationVerdict::Error) {
+  if (run_block_iterations<pruning>(records_, network_, parameters_, progress.block_length, out_,
+                                    avx_loop_) == IterationVerdict::Error) {
     control_.stop();
   }
 

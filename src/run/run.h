@@ -11,23 +11,12 @@
 #pragma once
 
 #include "integrator/integrator_iteration.h"
+#include "run/run_records.h"
 #include "report/output_streams.h"
 #include "run/run_control.h"
 #include "setup/run_parameters.h"
 
 namespace tolvanex {
-
-// Everything the run owns besides the parameters and constants.
-struct RunRecords {
-  SpeciesState state;
-  RunProgress progress;
-  BlockCounters counters;
-  FluxTotals totals;
-  ReportLevels levels;
-  StepControl step;
-  ModelEvaluation evaluation;
-  IterationEvents events;
-};
 
 struct RunOptions {
   bool resting_route = true;  // the full program's shortcut, where the network allows it
@@ -54,8 +43,6 @@ class Run {
   const RunControl& control() const { return control_; }
 
  private:
-  IterationRecords iteration_records();
-
   RunParameters parameters_;
   NetworkConstants network_;
   OutputStreams out_;
