@@ -94,6 +94,8 @@ TOLVANEX_HOT IterationVerdict integrator_iteration(IterationRecords& r) {
     if (r.network.resting_route_possible &&
         (r.evaluation.resting_species_left_at_zero || resting_species_at_zero(r.state)) &&
         evaluate_resting(r.state, r.network, r.evaluation)) {
+      // As after the full evaluation: the step rules read the records.
+      read_records_again();
       return finish_iteration<true>(r);
     }
   }
