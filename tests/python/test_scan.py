@@ -290,13 +290,14 @@ class StoppingRuns(TempDir):
         # after noting the first: the shell's trap keeps the shell alive.
         script = self.path("prog.sh")
         with open(script, "w") as f:
-            f.write("#!/bin/sh\nn=0\ntrap 'n=$((n+1))' INT\n"
+            f.write("#!/bin/sh\nn=0\ntrap 'n=$((n+1))' INT\n: >trap-set\n"
                     "while [ $n -lt 2 ]; do sleep 0.05; done\nexit 130\n")
         os.chmod(script, 0o755)
         proc = subprocess.Popen(["/bin/sh", "-c", rf.command_line(folder, script, [], stop)],
                                 start_new_session=True)
         deadline = time.monotonic() + 30
-        while not os.path.exists(os.path.join(folder, "console.txt")):
+        # (signalled before its trap is set, the program would end at once)
+        while not os.path.exists(os.path.join(folder, "trap-set")):
             self.assertLess(time.monotonic(), deadline)
             time.sleep(0.01)
         signals = 0
