@@ -313,14 +313,20 @@ def _on_slurm(out: str, manifest: dict, points, pending, program: str, options: 
 def collect(folder: str, warn=None):
     """Write summary.csv of an existing scan folder (its runs carried out
     elsewhere, e.g. by a cluster scheduler) and return the summary.
-    Refused (FolderBusy) while the scan's Slurm job is queued or running.
+    While the scan's Slurm job is still queued or running, the summary is
+    that of the runs so far, `warn` is told, and ``attrs["job_in_queue"]``
+    of the summary names the job.
 
     >>> collect("scans/ph-study")["ended"].value_counts()      # doctest: +SKIP
     """
     folder = os.path.abspath(folder)
     read_manifest(folder)
     with ScanLock(folder, warn):
-        slurm_scan.ensure_ended(folder, read_manifest(folder))
+        busy = slurm_scan.job_in_queue(folder, read_manifest(folder))
         table = summary(folder)
         write_summary(folder, table)
+    if busy:
+        table.attrs["job_in_queue"] = busy
+        (warn or (lambda message: None))(
+            f"{busy}: the summary shows the runs ended so far; collect again once it has ended")
     return table

@@ -12,8 +12,8 @@ system they share with the scan folder; Slurm writes their own output to
 
 ``scan.json`` lists the submissions under ``slurm_jobs`` (job id, cluster,
 time, host, runs, sbatch's arguments); the last one is marked ``ended``
-once squeue no longer lists it.  Until then the folder is neither collected
-nor resumed.
+once squeue no longer lists it.  Until then the folder is not resumed, and
+its summary is only the summary so far.
 
 >>> last_job({"runs": [], "slurm_jobs": [{"job_id": "7"}, {"job_id": "9"}]})["job_id"]
 '9'
@@ -131,34 +131,48 @@ def _all_runs_ended(out: str, job: dict) -> bool:
     return True
 
 
-def ensure_ended(out: str, manifest: dict) -> None:
-    """Refuse (FolderBusy) while the scan's latest Slurm job is queued or
-    running; once squeue no longer lists it, mark it ended in `manifest`
-    and write it.  Where squeue cannot answer, the job counts as ended only
-    when every run it was given has its exit status.
+def job_in_queue(out: str, manifest: dict) -> str | None:
+    """What keeps the scan's latest Slurm job from counting as ended (a
+    short text naming it), or None; a job that squeue no longer lists is
+    marked ended in `manifest`, which is written.  Where squeue cannot
+    answer, the job counts as ended only when every run it was given has
+    its exit status.
 
-    >>> ensure_ended("scans/ph", read_manifest("scans/ph"))     # doctest: +SKIP
-    Traceback (most recent call last):
-    FolderBusy: scans/ph is in use by Slurm job 123 (2 tasks queued or running: squeue --jobs=123); ...
+    >>> job_in_queue("scans/ph", read_manifest("scans/ph"))     # doctest: +SKIP
+    'Slurm job 123 (2 tasks queued or running: squeue --jobs=123)'
     """
     job = last_job(manifest)
     if job is None or job.get("ended"):
-        return
+        return None
     ident = job["job_id"]
     try:
         active = slurm.active_tasks(ident, job.get("cluster"))
     except SlurmError as e:
         if not _all_runs_ended(out, job):
-            raise SlurmError(f"{out} was submitted as Slurm job {ident}, which may still run: "
-                             f"{e}") from None
+            return f"Slurm job {ident}, which may still run ({e})"
         active = []
     if active:
         n = len(active)
-        raise FolderBusy(f"{out} is in use by Slurm job {ident} ({n} task{'s' if n != 1 else ''}"
-                         f" queued or running: squeue --jobs={ident}); wait for it to end, or"
-                         f" cancel it with scancel {ident}")
+        return (f"Slurm job {ident} ({n} task{'s' if n != 1 else ''} queued or running: "
+                f"squeue --jobs={ident})")
     job["ended"] = True
     write_manifest(out, manifest)
+    return None
+
+
+def ensure_ended(out: str, manifest: dict) -> None:
+    """Refuse (FolderBusy) while the scan's latest Slurm job is queued or
+    running (`job_in_queue`): its runs must not be emptied and run twice.
+
+    >>> ensure_ended("scans/ph", read_manifest("scans/ph"))     # doctest: +SKIP
+    Traceback (most recent call last):
+    FolderBusy: scans/ph is in use by Slurm job 123 (2 tasks queued or running: squeue --jobs=123); ...
+    """
+    busy = job_in_queue(out, manifest)
+    if busy:
+        ident = last_job(manifest)["job_id"]
+        raise FolderBusy(f"{out} is in use by {busy}; wait for it to end, or cancel it with "
+                         f"scancel {ident}")
 
 
 def wait_for(out: str, manifest: dict, folders: list[str], stop_file: str, options: SlurmOptions,

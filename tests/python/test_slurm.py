@@ -76,12 +76,16 @@ class SlurmStandIns(TempDir):
         self.assertEqual(args[-3:], [os.path.join(out, "slurm", "task.sh"),
                                      os.path.join(out, "slurm", "commands-1.txt"), "2"])
         self.queue("42_2 PENDING\n42_1 RUNNING\n")
-        for refused in (["--collect", out], ["--resume", out], ["--resume", out, "--slurm"]):
+        for refused in (["--resume", out], ["--resume", out, "--slurm"]):
             with self.subTest(refused=refused):
                 result = self.tool(*refused)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertIn("in use by Slurm job 42 (2 tasks queued or running", result.stderr)
                 self.assertEqual(result.stderr.count("\n"), 1)
+        so_far = self.tool("--collect", out)        # a summary so far, told as such
+        self.assertEqual(so_far.returncode, 3, so_far.stderr)
+        self.assertIn("Slurm job 42 (2 tasks queued or running", so_far.stderr)
+        self.assertEqual(set(tolvanex.summary(out)["ended"]), {"not run"})
         self.assertEqual(self.run_task(out, "commands-1.txt", 2, 2).returncode, 0)
         self.assertEqual([os.path.exists(os.path.join(out, f, "exit-status"))
                           for f in ("001_pH=6.9", "002_pH=7", "003_pH=7.1")], [False, False, True])

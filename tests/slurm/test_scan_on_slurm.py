@@ -89,8 +89,9 @@ class ScanOnSlurm(TempDir):
     def test_task_cancelled_then_resumed_on_slurm(self):
         """Two tasks of two runs; the first task is cancelled in its first
         run: that run ends after its current block as interrupted, the
-        second is not run.  While the other task works the folder is
-        refused; resumed on Slurm, only the two unfinished runs go again."""
+        second is not run.  While the other task works the folder is neither
+        resumed nor collected as finished; resumed on Slurm, only the two
+        unfinished runs go again."""
         out = self.path("cancelled")
         done = scan_tool("--out", out, "--slurm", "--runs-per-task", 2)
         self.assertEqual(done.returncode, 0, done.stderr)
@@ -99,12 +100,13 @@ class ScanOnSlurm(TempDir):
         trace = os.path.join(out, FOLDERS[0], "glutathione.trace")
         wait_until(lambda: os.path.exists(trace), 60, "first run")
         subprocess.run(["scancel", f"{job}_1"], check=True, timeout=60)
-        for refused in (["--collect", out], ["--resume", out, "--slurm"], ["--resume", out]):
-            with self.subTest(refused=refused[0]):
+        for refused, status in ((["--collect", out], 3), (["--resume", out, "--slurm"], 2),
+                                (["--resume", out], 2)):
+            with self.subTest(refused=refused):
                 result = subprocess.run([SCAN, *refused], capture_output=True, text=True,
                                         timeout=120)
-                self.assertEqual(result.returncode, 2, result.stderr)
-                self.assertIn(f"in use by Slurm job {job}", result.stderr)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(f"Slurm job {job} (", result.stderr)
         wait_until(lambda: not queued(job), 120, "end of the job")
         subprocess.run([SCAN, "--collect", out], capture_output=True, timeout=120)
         self.assertEqual([r["ended"] for r in tolvanex.summary(out).to_dict("records")],
