@@ -28,6 +28,14 @@ class Version(unittest.TestCase):
                                            timeout=60)
                 self.assertEqual(help_text.returncode, 0, help_text.stderr)
                 self.assertTrue(help_text.stdout.startswith(f"usage: {tool}"))
+                read_end, write_end = os.pipe()
+                os.close(read_end)                    # a reader that has stopped
+                closed = subprocess.run([path, "--help"], stdout=write_end,
+                                        stderr=subprocess.PIPE, text=True, timeout=60)
+                os.close(write_end)
+                self.assertEqual((closed.returncode, closed.stderr),
+                                 (141, f"{tool}: standard output closed before all was "
+                                       "written\n"))
 
 
 if __name__ == "__main__":

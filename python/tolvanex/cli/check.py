@@ -26,7 +26,7 @@ from .. import files
 from ..comparison import DEFAULT_TOLERANCE, compare_with_exact, trace_frame
 from ..mechanism import rate_constants
 from ..run_lookup import PROGRAMS, RunNotFound, find_run, program_name
-from .options import ArgumentParser, UsageError, parse
+from .options import ArgumentParser, UsageError, output_closed, parse
 
 PROG = "tolvanex-check"
 
@@ -145,6 +145,9 @@ def main(argv=None) -> int:
     except RuntimeError as e:          # the stiff solver gave up
         print(f"{PROG}: {e}", file=sys.stderr)
         return 2
-    print(format_report(comparison, found.trace, run.number, found.program,
-                        found.arguments_from))
+    try:
+        print(format_report(comparison, found.trace, run.number, found.program,
+                            found.arguments_from), flush=True)
+    except BrokenPipeError:
+        return output_closed(PROG)
     return 0 if comparison.ok else 1

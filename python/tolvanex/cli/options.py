@@ -12,6 +12,8 @@ tolvanex-demo 1.1.0
 from __future__ import annotations
 
 import argparse
+import os
+import signal
 import sys
 
 from .. import __version__
@@ -51,3 +53,15 @@ def parse(parser: argparse.ArgumentParser, argv):
     except UsageError as e:
         print(f"{parser.prog}: {e} (see {parser.prog} --help)", file=sys.stderr)
         return None, 2
+    except BrokenPipeError:             # --help | head -1
+        return None, output_closed(parser.prog)
+
+
+def output_closed(prog: str) -> int:
+    """What a command does when the reader of its standard output stopped
+    early (``| head``): one line on standard error, no traceback and no
+    second error when Python flushes at exit; returns the exit status a
+    shell gives for SIGPIPE (141)."""
+    os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+    print(f"{prog}: standard output closed before all was written", file=sys.stderr)
+    return 128 + signal.SIGPIPE

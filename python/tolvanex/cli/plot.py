@@ -18,14 +18,13 @@ tolvanex-plot 1.1.0
 """
 
 import argparse
-import os
 import sys
 
 from .. import files as tf
 from ..csv_export import write_flux_csv, write_trace_csv
 from ..plotting import default_output, draw
 from ..runs import recorded_program
-from .options import ArgumentParser, parse
+from .options import ArgumentParser, output_closed, parse
 
 PROG = "tolvanex-plot"
 
@@ -187,11 +186,7 @@ def main(argv=None) -> int:
         print(f"{PROG}: {e}", file=sys.stderr)
         return e.status
     except BrokenPipeError:
-        # The reader of standard output stopped early (``| head``): no
-        # traceback, and no second error when Python flushes at exit.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        print(f"{PROG}: standard output closed before all was written", file=sys.stderr)
-        return 141
+        return output_closed(PROG)
     except OSError as e:
         print(f"{PROG}: {e.filename or ''}{': ' if e.filename else ''}{e.strerror or e}",
               file=sys.stderr)

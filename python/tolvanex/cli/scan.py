@@ -16,7 +16,6 @@ from __future__ import annotations
 
 import argparse
 import os
-import signal
 import sys
 
 from ..grid import Grid
@@ -26,7 +25,7 @@ from ..scan import ScanInterrupted, collect, scan
 from ..scan_lock import FolderBusy
 from ..scan_plot import METRICS, plot_summary
 from ..summary import NotAScan, read_manifest
-from .options import ArgumentParser, UsageError, parse
+from .options import ArgumentParser, UsageError, output_closed, parse
 
 PROG = "tolvanex-scan"
 
@@ -178,8 +177,7 @@ def main(argv=None) -> int:
         warn(str(e))
         return 2
     except BrokenPipeError:
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 128 + signal.SIGPIPE
+        return output_closed(PROG)
     except OSError as e:
         warn(f"{e.filename + ': ' if e.filename else ''}{e.strerror or e}")
         return 1
