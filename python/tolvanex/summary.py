@@ -26,6 +26,7 @@ import os
 import pandas as pd
 
 from . import files, run_folder as rf
+from .cases import CASE_COLUMN
 from .outcome import judge
 from .parameters import Parameters
 from .runs import Run
@@ -132,6 +133,8 @@ def summary(folder: str) -> pd.DataFrame:
     """
     manifest = read_manifest(folder)
     names = [n for n, _ in manifest.get("varied", [])]
+    if "cases" in manifest:
+        names.append(CASE_COLUMN)
     rows = [summarise_run(folder, entry) for entry in manifest["runs"]]
     table = pd.DataFrame(rows, columns=["folder"] + names + COLUMNS)
     for column in INTEGERS:
