@@ -183,7 +183,8 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     ``lowered_folder``, ``raised_folder`` and ``note``.  ``attrs`` hold the
     metric, delta, program, base value, ``sum_X``, ``expected_sum``,
     ``sum_ok`` (None when it cannot be checked), ``missing`` (steps that may
-    carry flux but have no X), ``unchecked`` (why the rule cannot be
+    carry flux but have no X), ``failed`` (steps whose runs give no X),
+    ``unchecked`` (why the rule cannot be
     checked, "" when it can or when a derived row takes what it leaves) and
     ``sum_message``.
     """
@@ -221,6 +222,8 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
                 row["note"] = "; ".join(n for n in (p.note, f"no X ({why})") if n)
         rows.append(row)
     table = pd.DataFrame(rows).set_index("step")
+    for column in ("forward_barrier", "reverse_barrier"):    # numbers, empty for the binding
+        table[column] = table[column].astype("Int64")
     expected = m.expected_sum(base_run) if base_run is not None and not base_reason \
         else math.nan
     _sum_rule(table, plans, m, expected, base_reason, _row_gap(
@@ -240,6 +243,8 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
     total = float(measured["X"].sum(skipna=True))
     missing = [p.step.number for p in plans
                if not p.derived and p.may_carry_flux and math.isnan(table.loc[p.step.number, "X"])]
+    failed = [p.step.number for p in plans
+              if p.differentiated and math.isnan(table.loc[p.step.number, "X"])]
     rule = ("1" if not m.is_rate else
             f"{expected:.4g} (T·P'(T)/P(T) of the base run at T = {m.time_s:g} s)")
     derived = [p.step.number for p in plans if p.derived]
@@ -271,7 +276,7 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
         else:
             message += f", more than {SUM_TOLERANCE:g}. " + _causes(m, gap, program)
     table.attrs.update(sum_X=total, expected_sum=expected, sum_ok=ok, missing=missing,
-                       unchecked=unchecked, sum_message=message)
+                       failed=failed, unchecked=unchecked, sum_message=message)
 
 
 def _causes(m: Metric, gap: float, program: str) -> str:

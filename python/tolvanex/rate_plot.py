@@ -26,7 +26,7 @@ def step_label(step: mechanism.Step) -> str:
     """What a step does, for a chart: reaction and barrier numbers."""
     def side(names):
         return " + ".join(_SHORT.get(n, n) for n in names)
-    numbers = f"({step.number}/{step.number + 1})" if step.barriers else "(fixed)"
+    numbers = f"({step.number}/{step.number + 1})" if step.barriers else "(fixed, derived)"
     return f"{side(step.reactants)} ⇌ {side(step.products)} {numbers}"
 
 
@@ -35,8 +35,9 @@ def _why_empty(note: str) -> str:
         return "not differentiated: barrier at the 60 kcal/mol cut-off"
     if note.startswith("switched off"):
         return "switched off (both barriers above 60)"
-    return "no value: " + (note.split("no X (", 1)[-1].split(":")[0] if "no X (" in note
-                           else "see rate_control.csv")
+    if "no X (" in note:       # "no X (lowered: run time stood still: message...)"
+        return "no value: " + ": ".join(note.split("no X (", 1)[1].split(": ")[:2]).rstrip(")")
+    return "no value: see rate_control.csv"
 
 
 def _title(table) -> str:
@@ -50,12 +51,14 @@ def _title(table) -> str:
     first = f"{name}: degree of rate control on {metric}" + (f" ({program})" if program else "")
     total = a.get("sum_X", math.nan)
     if table["derived"].any():
-        rule = "binding derived from the sum rule"
-        total_text = f"ΣX of the 19 steps = {total:.3f}"
+        rule = "binding: 1 − ΣX" if not metric.startswith("P@") else "binding: the rest"
+        total_text = f"ΣX of 19 steps = {total:.3f}"
     else:
         expected = a.get("expected_sum", math.nan)
         rule = ("sum rule: 1" if not metric.startswith("P@") else f"sum rule: {expected:.3f}")
-        total_text = f"ΣX = {total:.3f}"
+        missing = a.get("missing") or []
+        total_text = f"ΣX = {total:.3f}" + (
+            f" without step {', '.join(map(str, missing))}" if missing else "")
     second = (f"base {metric} = {shown}, δ = {a.get('delta_kcal_per_mol', math.nan):g} "
               f"kcal/mol, {total_text} ({rule})")
     return first + "\n" + second

@@ -153,7 +153,7 @@ def _run(args) -> int:
                   f"; then: {PROG} --collect {out}")
             return 0
     print(report(table))
-    return 1 if table.attrs["missing"] else 0
+    return 1 if table.attrs["failed"] else 0
 
 
 def main(argv=None) -> int:
