@@ -29,6 +29,4 @@ void install_interruption_handlers() {
 
 int interruption_signal() { return received_signal; }
 
-void clear_interruption() { received_signal = 0; }
-
 }  // namespace tolvanex

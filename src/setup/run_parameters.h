@@ -1,4 +1,5 @@
-// Run parameters: everything a run takes from its command line.
+// Run parameters: everything a run takes from its command line, read-only
+// once set up.
 //
 // A run is 46 positional arguments, or 47 with a leading organomercurial
 // concentration. Positions count from the end of the list, so the optional
@@ -21,8 +22,7 @@ struct RunParameters {
   double pH = 0;
   double MoleculeType = 0;                      // 1 MerA, 2 dithiol, 3 monothiol (compared exactly)
   double pKa_thiol = 0;                         // 6 for MerA, else 10.4
-  double wanted_time = 0;                       // s; cleared to 0 to stop the run after a block
-  bool run_stopped = false;                     // set with every clearing of wanted_time
+  double wanted_time = 0;                       // s, simulated time wanted
   double A0 = 0;                                // mol/L, enzyme concentration
   double A_report_step = 0;                     // 0.01 x A0
   double P_report_step = 0;                     // 0.001 x A0
@@ -43,13 +43,6 @@ inline bool is_valid_argument_count(int user_argument_count) {
 // Converts the user arguments (the program's name excluded) into a filled
 // record. The count must already have been checked with is_valid_argument_count.
 RunParameters parse_run_parameters(int user_argument_count, const char* const* user_arguments);
-
-// Ends the run after the current block. The flag makes the stop hold even
-// when the simulated time has run below 0 (a negative Basic Timestep).
-inline void stop_run(RunParameters& p) {
-  p.wanted_time = 0;
-  p.run_stopped = true;
-}
 
 // Molecule types that have an acceptor chemistry.
 inline bool is_mera(double molecule_type) { return molecule_type == 1; }

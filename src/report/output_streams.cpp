@@ -1,4 +1,4 @@
-#include "setup/output_streams.h"
+#include "report/output_streams.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,10 +2,10 @@
 //
 // 1. A wrong argument count prints the usage text (exit 2, no file touched).
 // 2. The trace file, then flux_analysis.txt, are opened for appending.
-// 3. The arguments become the run parameters and the starting state.
-// 4. Headers, rate constants and time-0 rows are written.
-// 5. Blocks run while the wanted time is above 0.
-// 6. Both files are closed, trace file first.
+// 3. The arguments become the run parameters; the run is set up, writing
+//    the set-up notes, headers, rate constants and time-0 rows.
+// 4. Blocks run while the wanted time is above the simulated time.
+// 5. Both files are closed, trace file first.
 #pragma once
 
 #include "integrator/integrator_iteration.h"
@@ -14,9 +14,6 @@ namespace tolvanex {
 
 // Exit status of a run refused for its argument count (nothing ran).
 inline constexpr int kUsageExitStatus = 2;
-
-// The usage text for a wrong number of user arguments (no line end at its end).
-void print_usage(int user_argument_count, std::FILE* console);
 
 // The whole program; returns its exit status. Standard output is the console.
 template <FluxPruning pruning>
