@@ -143,7 +143,8 @@ def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | No
         except (FileNotFoundError, rf.UnreadableFile, files.FileFormatError, ValueError,
                 IndexError) as e:
             status = _status(path)
-            values[case] = (math.nan, f"run {status}" if status else f"unreadable: {e}")
+            values[case] = (math.nan, (status if status.startswith("not run") else
+                                       f"run {status}") if status else f"unreadable: {e}")
     return values, base_run
 
 
@@ -227,7 +228,8 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     expected = m.expected_sum(base_run) if base_run is not None and not base_reason \
         else math.nan
     _sum_rule(table, plans, m, expected, base_reason, _row_gap(
-        base_run, m.time_s if m.is_rate else base_value), manifest.get("program") or "")
+        base_run, m.time_s if m.is_rate else base_value), manifest.get("program") or "",
+        base_run.folder if base_run is not None else "")
     table.attrs.update(metric=m.name, delta_kcal_per_mol=delta,
                        program=manifest.get("program"), base_value=base_value,
                        folder=os.path.abspath(folder),
@@ -236,7 +238,7 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
 
 
 def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: float,
-              program: str) -> None:
+              program: str, base_folder: str) -> None:
     """Add the sum of the degrees, the derived row's X and the verdict of
     the sum rule to the table (attrs)."""
     measured = table[~table["derived"]]
@@ -246,11 +248,11 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
     failed = [p.step.number for p in plans
               if p.differentiated and math.isnan(table.loc[p.step.number, "X"])]
     rule = ("1" if not m.is_rate else
-            f"{expected:.4g} (T·P'(T)/P(T) of the base run at T = {m.time_s:g} s)")
+            f"T·P'(T)/P(T) of the base run at T = {m.time_s:g} s, {expected:.4g}")
     derived = [p.step.number for p in plans if p.derived]
     ok, message, unchecked = None, "", ""
     if missing:
-        unchecked = (f"the sum rule ({rule}) cannot be checked: step"
+        unchecked = (f"the sum rule (it says {rule}) cannot be checked: step"
                      f"{'s' if len(missing) > 1 else ''} {', '.join(map(str, missing))} may "
                      f"carry flux but ha{'ve' if len(missing) > 1 else 's'} no X (see the note)")
     elif math.isnan(expected):
@@ -265,7 +267,7 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
         table.loc[number, "X"] = expected - total
         message = (f"sum of X over the 19 steps with barriers = {total:.4f}; the "
                    f"organomercurial binding (fixed constants) takes what the sum rule "
-                   f"({rule}) leaves, X = {expected - total:.4f}, so the rule itself cannot "
+                   f"(which says {rule}) leaves, X = {expected - total:.4f}, so the rule itself cannot "
                    "be checked")
     if not message:
         off = total - expected
@@ -274,19 +276,19 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
         if ok:
             message += f", within {SUM_TOLERANCE:g}"
         else:
-            message += f", more than {SUM_TOLERANCE:g}. " + _causes(m, gap, program)
+            message += f", more than {SUM_TOLERANCE:g}. " + _causes(m, gap, program, base_folder)
     table.attrs.update(sum_X=total, expected_sum=expected, sum_ok=ok, missing=missing,
                        failed=failed, unchecked=unchecked, sum_message=message)
 
 
-def _causes(m: Metric, gap: float, program: str) -> str:
+def _causes(m: Metric, gap: float, program: str, base_folder: str) -> str:
     where = f"T = {m.time_s:g} s" if m.is_rate else m.name
     causes = []
     if os.path.basename(program) == "tolvanex":
         causes.append("the pruning of tolvanex, which drops backward and negligible net "
                       "fluxes and so changes the mechanism (use --program tolvanex_unpruned)")
     causes.append("the programs' explicit step (compare the base run with the exact "
-                  "solution: tolvanex-check FOLDER/001_base)")
+                  f"solution: tolvanex-check {base_folder})")
     if math.isfinite(gap):
         causes.append(f"a metric read between far-apart rows (the base run's rows around "
                       f"{where} are {gap:.3g} times apart in time)")

@@ -1,6 +1,7 @@
 """The summary of a scan: one row per run, read from its folder.
 
-Columns: ``folder``; the varied values as typed; ``ended`` and ``message``
+Columns: ``folder``; the varied values as typed (a scan of named cases:
+``case``, the case's name); ``ended`` and ``message``
 (how the run ended, `tolvanex.outcome`); ``end_time_s`` (the time the run
 reached) and ``wanted_time_s``; ``P_at_wanted_mol_per_L`` (product),
 ``S_at_wanted_mol_per_L`` (acceptor), ``A_at_wanted_mol_per_L`` (HgMerB)

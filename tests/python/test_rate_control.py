@@ -6,6 +6,7 @@ on every bundled example with tolvanex_unpruned."""
 import csv
 import math
 import os
+import shutil
 import unittest
 from unittest import mock
 
@@ -143,6 +144,15 @@ class RateLimiting(TempDir):
         self.assertEqual(late.returncode, 1)
         self.assertTrue(all(r["X"] == "" for r in self.rows().values()))
         self.assertIn("P@10000 s not available: the run ended (converted)", self.rows()[3]["note"])
+        # The raised case of the limiting step replaced by its lowered one: X 0, the sum far off.
+        raised = os.path.join(self.out, "005_step3_raised")
+        shutil.rmtree(raised)
+        shutil.copytree(os.path.join(self.out, "004_step3_lowered"), raised)
+        off = run_tool(RATE_CONTROL, "--collect", self.out)
+        self.assertEqual(off.returncode, 0, off.stderr)
+        self.assertRegex(off.stderr, r"sum of X = -?0\.0\d+; the sum rule says 1: off by -1\.00\d+, "
+                         r"more than 0\.05\. Causes .* the programs' explicit step .* rows around "
+                         r"t50 are 1\.\d+ times apart")
 
     def test_mistakes_are_one_line(self):
         for args in (["--metric", "t75", MERA], ["--delta", "0", MERA], [],

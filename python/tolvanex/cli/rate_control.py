@@ -144,7 +144,7 @@ def _run(args) -> int:
         table = resume_rate_control(args.resume, args.jobs, args.program, progress, warn)
     else:
         stem = os.path.splitext(os.path.basename(args.args_file))[0]
-        out = os.path.abspath(args.out or f"rate-control-{stem}")
+        out = args.out = os.path.abspath(args.out or f"rate-control-{stem}")
         table = rate_control(args.args_file, args.metric or "t50", args.delta, args.jobs,
                              args.program, out, args.dry_run, progress, warn)
         if table is None:
