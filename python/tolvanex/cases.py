@@ -29,7 +29,13 @@ CASE_COLUMN = "case"
 
 class Cases:
     """Base `Parameters`, named cases [(name, {parameter: value})] and values
-    fixed for every case ({name: value}); the same face as `tolvanex.grid.Grid`."""
+    fixed for every case ({name: value}); the same face as `tolvanex.grid.Grid`.
+
+    >>> c = Cases(Parameters.read("examples/mera.args"), [("slow", {"barrier1": 12})],
+    ...           {"wanted_time": 1})
+    >>> len(c), c.record()["cases"], c.points()[0].parameters.wanted_time
+    (1, [['slow', {'barrier1': '12'}]], 1.0)
+    """
 
     def __init__(self, base: Parameters, cases, fixed=None):
         self.base = base

@@ -117,7 +117,11 @@ def collect_rate_control(folder: str, metric: str | None = None, warn=None) -> p
 
 def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFrame:
     """Compute the table of the study in `folder`, write rate_control.csv and
-    rate_control.png there, warn when the sum rule fails, return the table."""
+    rate_control.png there, warn when the sum rule fails, return the table.
+
+    >>> write_study("studies/mera", "t90").attrs["sum_X"]        # doctest: +SKIP
+    1.000...
+    """
     from .rate_plot import plot_rate_control
 
     table = rate_control_table(folder, metric)
@@ -188,6 +192,13 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     ``unchecked`` (why the rule cannot be
     checked, "" when it can or when a derived row takes what it leaves) and
     ``sum_message``.
+
+    >>> t = rate_control_table("studies/mera")                  # doctest: +SKIP
+    >>> t.loc[[1, 23], ["equation", "X"]]                        # doctest: +SKIP
+                  equation         X
+    step
+    1        A + thiol ⇌ C  0.849...
+    23    D ⇌ A + thiolate  0.096...
     """
     manifest = read_manifest(folder)
     recorded = manifest.get(RECORD_KEY)
@@ -267,8 +278,8 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
         table.loc[number, "X"] = expected - total
         message = (f"sum of X over the 19 steps with barriers = {total:.4f}; the "
                    f"organomercurial binding (fixed constants) takes what the sum rule "
-                   f"(which says {rule}) leaves, X = {expected - total:.4f}, so the rule itself cannot "
-                   "be checked")
+                   f"(which says {rule}) leaves, X = {expected - total:.4f}, so the rule "
+                   "itself cannot be checked")
     if not message:
         off = total - expected
         ok = abs(off) <= SUM_TOLERANCE

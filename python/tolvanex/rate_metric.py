@@ -55,7 +55,12 @@ def degree_of_rate_control(lowered: float, raised: float, delta: float,
 
 class Metric:
     """What a study measures in each run: `parse` a name such as ``t50``,
-    ``t90`` or ``P@10``."""
+    ``t90`` or ``P@10``.
+
+    >>> m = Metric.parse("t50")
+    >>> m.is_rate, m.unit, m.column("lowered"), m.describe()
+    (False, 's', 't50_lowered_s', 't50, time to 50% product (s)')
+    """
 
     def __init__(self, name: str, fraction: float | None = None, time_s: float | None = None):
         self.name, self.fraction, self.time_s = name, fraction, time_s
@@ -104,7 +109,11 @@ class Metric:
         return f"{self.name}, time to {self.fraction:.0%} product (s)"
 
     def value(self, run) -> tuple[float, str]:
-        """The metric of a `Run`, or NaN and why there is none."""
+        """The metric of a `Run`, or NaN and why there is none.
+
+        >>> Metric.parse("t90").value(Run.load("studies/mera/001_base"))   # doctest: +SKIP
+        (0.09366601405849977, '')
+        """
         if any(run.stop.code.startswith(c) for c in FAILED_STOPS):
             detail = f": {run.stop.message}" if run.stop.message else ""
             return math.nan, f"run {run.stop.code}{detail}"
@@ -124,7 +133,11 @@ class Metric:
         """What the degrees of all steps add up to for the exact rate
         equations: 1 for a time metric (multiplying every constant by one
         factor divides every time by it); for P@T the elasticity
-        T·P'(T)/P(T) of the base run, on its interpolant."""
+        T·P'(T)/P(T) of the base run, on its interpolant.
+
+        >>> Metric.parse("t90").expected_sum(None)
+        1.0
+        """
         if not self.is_rate:
             return 1.0
         return base_run.elasticity(self.time_s)

@@ -25,6 +25,7 @@ from decimal import Decimal, InvalidOperation
 from typing import NamedTuple
 
 from . import mechanism
+from .parameters import Parameters  # noqa: F401  (used by the examples)
 
 BASE_CASE = "base"
 
@@ -32,7 +33,13 @@ BASE_CASE = "base"
 class StepPlan(NamedTuple):
     """One step of the study: its two barriers (kcal/mol), the changed
     barrier texts of its lowered and raised cases (None: not run), whether
-    its degree is derived from the sum rule, and a note."""
+    its degree is derived from the sum rule, and a note.
+
+    >>> from tolvanex.parameters import Parameters
+    >>> p = step_plans(Parameters.read("examples/mera.args").replace(barrier8=60.05), 0.1)[3]
+    >>> p.differentiated, p.may_carry_flux, p.note[:41]
+    (False, True, 'not differentiated: barrier8 = 60.05 kcal')
+    """
 
     step: mechanism.Step
     forward_kcal: float | None
@@ -52,7 +59,11 @@ class StepPlan(NamedTuple):
         return self.derived or min(self.forward_kcal, self.reverse_kcal) <= mechanism.BARRIER_CUTOFF
 
     def case(self, which: str) -> str:
-        """The name of its lowered or raised case."""
+        """The name of its lowered or raised case.
+
+        >>> step_plans(Parameters.read("examples/mera.args"), 0.1)[0].case("raised")
+        'step1_raised'
+        """
         return f"step{self.step.number}_{which}"
 
 
@@ -60,8 +71,10 @@ def shifted(text: str, by: Decimal) -> str:
     """A barrier's text moved by `by` kcal/mol, in decimal arithmetic where
     the text is decimal (15.7 - 0.1 is 15.6, not 15.599999999999998).
 
-    >>> shifted("15.7", Decimal("-0.1")), shifted("12", Decimal("0.05")), shifted("0x10", Decimal("1"))
-    ('15.6', '12.05', '17.0')
+    >>> shifted("15.7", Decimal("-0.1")), shifted("12", Decimal("0.05"))
+    ('15.6', '12.05')
+    >>> shifted("0x10", Decimal("1"))
+    '17.0'
     """
     try:
         value = Decimal(text.strip()) + by
@@ -102,7 +115,8 @@ def step_plans(parameters, delta) -> list[StepPlan]:
     d = _delta(delta)
     plans = []
     for s in mechanism.REVERSIBLE_STEPS:
-        fw, rv = parameters[f"barrier{s.forward_barrier}"], parameters[f"barrier{s.reverse_barrier}"]
+        fw = parameters[f"barrier{s.forward_barrier}"]
+        rv = parameters[f"barrier{s.reverse_barrier}"]
         note = _cut_off_note(parameters, s.barriers, float(d))
         lowered = raised = None
         if not note:

@@ -65,7 +65,10 @@ def _title(table) -> str:
 
 
 def rate_control_figure(table):
-    """The matplotlib Figure of the study's table (closed by the caller)."""
+    """The matplotlib Figure of the study's table (closed by the caller).
+
+    >>> fig = rate_control_figure(rate_control_table("studies/mera"))   # doctest: +SKIP
+    """
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -101,7 +104,11 @@ def rate_control_figure(table):
 
 
 def plot_rate_control(table, path: str) -> str:
-    """Draw the study's table into `path` (PNG); return the path."""
+    """Draw the study's table into `path` (PNG); return the path.
+
+    >>> plot_rate_control(rate_control_table("studies/mera"), "mera.png")  # doctest: +SKIP
+    '/home/me/mera.png'
+    """
     import matplotlib.pyplot as plt
 
     fig = rate_control_figure(table)

@@ -150,9 +150,9 @@ class RateLimiting(TempDir):
         shutil.copytree(os.path.join(self.out, "004_step3_lowered"), raised)
         off = run_tool(RATE_CONTROL, "--collect", self.out)
         self.assertEqual(off.returncode, 0, off.stderr)
-        self.assertRegex(off.stderr, r"sum of X = -?0\.0\d+; the sum rule says 1: off by -1\.00\d+, "
-                         r"more than 0\.05\. Causes .* the programs' explicit step .* rows around "
-                         r"t50 are 1\.\d+ times apart")
+        self.assertRegex(off.stderr, r"sum of X = -?0\.0\d+; the sum rule says 1: "
+                         r"off by -1\.00\d+, more than 0\.05\. Causes .* the programs' "
+                         r"explicit step .* rows around t50 are 1\.\d+ times apart")
 
     def test_mistakes_are_one_line(self):
         for args in (["--metric", "t75", MERA], ["--delta", "0", MERA], [],
@@ -206,8 +206,8 @@ class SumRule(TempDir):
         p = example("organomercurial")
         for case, sign in (("lowered", 1), ("raised", -1)):
             factor = math.exp(sign * 0.1 * 4184 / (8.314 * 298))
-            with mock.patch.object(mechanism, "BINDING_FORWARD", mechanism.BINDING_FORWARD * factor), \
-                    mock.patch.object(mechanism, "BINDING_REVERSE", mechanism.BINDING_REVERSE * factor):
+            with mock.patch.multiple(mechanism, BINDING_FORWARD=mechanism.BINDING_FORWARD * factor,
+                                     BINDING_REVERSE=mechanism.BINDING_REVERSE * factor):
                 t[case] = exact.exact_time_to(p, 0.5, end=1.0)
         self.assertAlmostEqual(table.loc[39, "X"],
                                degree_of_rate_control(t["lowered"], t["raised"], 0.1), delta=0.01)

@@ -113,7 +113,12 @@ def _check(args) -> None:
 
 def report(table) -> str:
     """What the command prints: the leading steps, those without a degree,
-    and the sum."""
+    and the sum.
+
+    >>> print(report(rate_control_table("studies/mera")))      # doctest: +SKIP
+    base t50 = 0.0292118 s (tolvanex_unpruned, delta 0.1 kcal/mol)
+    ...
+    """
     a = table.attrs
     unit = "mol/L" if a["metric"].startswith("P@") else "s"
     base = a["base_value"]
