@@ -136,8 +136,13 @@ def report(table) -> str:
         lines.append(f"      ({rest} more step{'s' if rest > 1 else ''} with |X| < {SHOWN:g})")
     for step, row in table[table["X"].isna()].iterrows():
         lines.append(f"{step:>4}  {'-':>7}  {step_label(mechanism.step(step))}: {row['note']}")
-    lines += ["", a["sum_message"], "",
-              os.path.join(a["folder"], TABLE), os.path.join(a["folder"], PICTURE)]
+    lines += ["", a["sum_message"]]
+    if os.path.basename(a["program"] or "") == "tolvanex":
+        lines.append("Note: tolvanex drops backward net fluxes, so these are the degrees of the "
+                     "mechanism without its backward steps, and the sum rule does not show it; "
+                     "--program tolvanex_unpruned follows the rate equations "
+                     "(docs/rate_control.md).")
+    lines += ["", os.path.join(a["folder"], TABLE), os.path.join(a["folder"], PICTURE)]
     return "\n".join(lines)
 
 
