@@ -57,8 +57,8 @@ def parser() -> argparse.ArgumentParser:
     p = _Parser(prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
                 description="Degree of rate control of every step: both barriers of each "
                 "step lowered and raised by --delta, each case a run of its own.",
-                epilog="Example: tolvanex-rate-control examples/glutathione.args --program "
-                "tolvanex_unpruned --out studies/glutathione")
+                epilog="Example: tolvanex-rate-control examples/glutathione.args "
+                "--out studies/glutathione")
     p.add_argument("args_file", nargs="?", help="arguments file of the base run")
     p.add_argument("--metric", default=None, metavar="t50|t90|P@T",
                    help="what the rate is read from: t50 (default), t90, or P@T, the "
@@ -68,8 +68,9 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
                    help="runs at a time (default: %(default)s)")
     p.add_argument("--program", metavar="NAME|PATH",
-                   help="tolvanex (default), tolvanex_unpruned (follows the rate equations; "
-                        "advised), or a path")
+                   help="tolvanex_unpruned (default: it follows the rate equations), "
+                        "tolvanex (drops backward net fluxes: the degrees of another "
+                        "mechanism), or a path")
     p.add_argument("--out", metavar="DIR",
                    help="study folder, must not hold a scan (default: rate-control-NAME)")
     p.add_argument("--resume", metavar="DIR", help="run what is not finished in a study folder")
