@@ -12,6 +12,7 @@ finished one, and ask it for values.
 from __future__ import annotations
 
 import json
+import math
 import os
 import signal
 import subprocess
@@ -254,6 +255,22 @@ class Run:
         q = np.atleast_1d(np.asarray(times, dtype=float))
         return pd.DataFrame(self._interpolant(q), columns=self.trace.columns,
                             index=pd.Index(q, name="time_s"))
+
+    def elasticity(self, time: float, species: str = "P") -> float:
+        """d ln(species) / d ln(time) at `time` (s), on the interpolant of
+        `at`: how much a species grows, relatively, for a relative step in
+        time.  With every rate constant multiplied by one factor λ a run's
+        curves only shift in log time, so this is also d ln(value) / d ln λ.
+
+        >>> r.elasticity(10.0)                                   # doctest: +SKIP
+        1.43...
+        """
+        self.at(time)                               # builds the interpolant, checks the time
+        column = self.trace.columns.get_loc(species)
+        value = float(self._interpolant(time)[0][column])
+        if value == 0:
+            return math.nan
+        return float(self._interpolant.log_slope(float(time))[column]) / value
 
     def time_to(self, fraction: float, species: str = "P", enzyme: float | None = None) -> float:
         """The first time (s) at which `species` reaches `fraction` of the
