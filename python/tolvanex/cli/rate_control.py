@@ -13,7 +13,9 @@ there, prints the leading steps and the sum of the degrees, and warns when
 the sum rule fails.  Exit status 0; 1 when a step has no degree because a
 run failed or never reached the metric; 2 on a usage error.
 
->>> main(["--help"])          # doctest: +SKIP
+>>> main(["--version"])
+tolvanex-rate-control 1.1.0
+0
 """
 
 from __future__ import annotations
@@ -21,7 +23,6 @@ from __future__ import annotations
 import argparse
 import math
 import os
-import signal
 import sys
 
 from ..programs import ProgramNotFound
@@ -33,19 +34,11 @@ from ..scan import ScanInterrupted
 from ..scan_lock import FolderBusy
 from ..summary import NotAScan, read_manifest
 from .. import mechanism
+from .options import ArgumentParser, UsageError, output_closed, parse
 
 PROG = "tolvanex-rate-control"
 #: Degrees below this are left out of the printed list (they are in the table).
 SHOWN = 0.01
-
-
-class UsageError(Exception):
-    pass
-
-
-class _Parser(argparse.ArgumentParser):
-    def error(self, message):
-        raise UsageError(message)
 
 
 def parser() -> argparse.ArgumentParser:
@@ -54,7 +47,7 @@ def parser() -> argparse.ArgumentParser:
     >>> parser().parse_args(["x.args", "--metric", "P@10"]).metric
     'P@10'
     """
-    p = _Parser(prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
+    p = ArgumentParser(prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
                 description="Degree of rate control of every step: both barriers of each "
                 "step lowered and raised by --delta, each case a run of its own.",
                 epilog="Example: tolvanex-rate-control examples/glutathione.args "
@@ -174,11 +167,10 @@ def main(argv=None) -> int:
     >>> main(["--delta", "-1", "examples/mera.args"])
     2
     """
+    args, status = parse(parser(), argv)
+    if args is None:
+        return status
     try:
-        try:
-            args = parser().parse_args(argv)
-        except SystemExit as e:           # --help
-            return int(e.code or 0)
         _check(args)
         return _run(args)
     except ScanInterrupted as e:
@@ -189,8 +181,7 @@ def main(argv=None) -> int:
         warn(str(e).strip("'\""))
         return 2
     except BrokenPipeError:
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 128 + signal.SIGPIPE
+        return output_closed(PROG)
     except OSError as e:
         warn(f"{e.filename + ': ' if e.filename else ''}{e.strerror or e}")
         return 1
