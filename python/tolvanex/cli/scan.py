@@ -7,14 +7,15 @@ in a folder of its own, and summarise the runs in summary.csv.
     tolvanex-scan --resume DIR [ARGS_FILE --vary ... --set ...] [--plot]
     tolvanex-scan --collect DIR [--plot]
 
->>> main(["--help"])          # doctest: +SKIP
+>>> main(["--version"])
+tolvanex-scan 1.1.0
+0
 """
 
 from __future__ import annotations
 
 import argparse
 import os
-import signal
 import sys
 
 from ..grid import Grid
@@ -24,12 +25,9 @@ from ..scan import ScanInterrupted, collect, scan
 from ..scan_lock import FolderBusy
 from ..scan_plot import METRICS, plot_summary
 from ..summary import NotAScan, read_manifest
+from .options import ArgumentParser, UsageError, output_closed, parse
 
 PROG = "tolvanex-scan"
-
-
-class UsageError(Exception):
-    pass
 
 
 def _names_help() -> str:
@@ -57,7 +55,7 @@ def parser() -> argparse.ArgumentParser:
     >>> parser().prog
     'tolvanex-scan'
     """
-    p = argparse.ArgumentParser(
+    p = ArgumentParser(
         prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Run tolvanex over a grid of parameter values, each run in its own "
                     "folder, and summarise the runs in summary.csv.",
@@ -162,9 +160,12 @@ def main(argv=None) -> int:
     """The command: parse `argv` (default: the command line) and return the
     exit status; a user's mistake is one line on standard error.
 
-    >>> main(["--no-such-option"])          # doctest: +SKIP
+    >>> main(["--no-such-option"])
+    2
     """
-    args = parser().parse_args(argv)
+    args, status = parse(parser(), argv)
+    if args is None:
+        return status
     try:
         return _run(args)
     except ScanInterrupted as e:
@@ -176,8 +177,7 @@ def main(argv=None) -> int:
         warn(str(e))
         return 2
     except BrokenPipeError:
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 128 + signal.SIGPIPE
+        return output_closed(PROG)
     except OSError as e:
         warn(f"{e.filename + ': ' if e.filename else ''}{e.strerror or e}")
         return 1
