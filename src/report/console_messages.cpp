@@ -1,5 +1,9 @@
 #include "report/console_messages.h"
 
+#include <cstdlib>
+
+#include "setup/run_parameters.h"
+
 namespace tolvanex {
 namespace {
 const char* const kSeparator =
@@ -16,6 +20,27 @@ void print_usage(int user_argument_count, std::FILE* console) {
                "[barriers in kcal.mol-1 for the 38 reaction steps] [name of output file]\n Type "
                "of molecule is : 1 for MerA, 2 for dithiothreitol, 3 for GSH",
                user_argument_count);
+}
+
+void print_version(const char* program_name, std::FILE* console) {
+  std::fprintf(console, "%s %s\n", program_name, TOLVANEX_VERSION);
+}
+
+void warn_non_numeric_arguments(int user_argument_count, const char* const* user_arguments) {
+  for (int i = 0; i < user_argument_count; ++i) {
+    const int from_end = user_argument_count - i;
+    const char* text = user_arguments[i];
+    if (from_end == kTraceArgument || is_whole_number(text)) continue;
+    const ArgumentMeaning meaning = argument_meaning(from_end);
+    char name[24];
+    if (meaning.step != 0) {
+      std::snprintf(name, sizeof name, "%s %d", meaning.name, meaning.step);
+    } else {
+      std::snprintf(name, sizeof name, "%s", meaning.name);
+    }
+    std::fprintf(stderr, "tolvanex: warning: argument %d (%s) is \"%s\", not a number; it is read as %g\n",
+                 i + 1, name, text, std::atof(text));
+  }
 }
 
 void print_organomercurial_start(double PHMB, double MerB, std::FILE* console) {
