@@ -29,7 +29,7 @@ int run_program(int argc, const char* const* argv) {
   if (user_argument_count == 1) {
     // Single words the program would otherwise refuse for their count.
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-      print_usage(user_argument_count, stdout);
+      print_help(stdout);
       return console_status(0);
     }
     if (std::strcmp(argv[1], "--version") == 0) {

@@ -10,16 +10,24 @@ const char* const kSeparator =
     "\n*************************************************************** \n";
 }  // namespace
 
+namespace {
+const char* const kSyntax =
+    "You should run the program with the following syntax:\ntolvanex [concentration of "
+    "organomercurial (optional)] [number of steps with timestep tightening] "
+    "[initial_timestep][pH] [type of molecule] [how many seconds of kinetic information you "
+    "want] [HgMerB (or free MerB) concentration] [concentration of the Hg-removing molecules "
+    "tested] [barriers in kcal.mol-1 for the 38 reaction steps] [name of output file]\n Type "
+    "of molecule is : 1 for MerA, 2 for dithiothreitol, 3 for GSH";
+}  // namespace
+
 void print_usage(int user_argument_count, std::FILE* console) {
-  std::fprintf(console,
-               "You have %d arguments, instead of 46 or 47 . \nYou should run the program with "
-               "the following syntax:\ntolvanex [concentration of organomercurial (optional)] "
-               "[number of steps with timestep tightening] [initial_timestep][pH] [type of "
-               "molecule] [how many seconds of kinetic information you want] [HgMerB (or free "
-               "MerB) concentration] [concentration of the Hg-removing molecules tested] "
-               "[barriers in kcal.mol-1 for the 38 reaction steps] [name of output file]\n Type "
-               "of molecule is : 1 for MerA, 2 for dithiothreitol, 3 for GSH",
-               user_argument_count);
+  std::fprintf(console, "You have %d arguments, instead of 46 or 47 . \n", user_argument_count);
+  std::fputs(kSyntax, console);
+}
+
+void print_help(std::FILE* console) {
+  std::fputs(kSyntax, console);
+  std::fputs("\n", console);
 }
 
 void print_version(const char* program_name, std::FILE* console) {

@@ -12,6 +12,9 @@ namespace tolvanex {
 // The usage text for a wrong number of user arguments (no line end at its end).
 void print_usage(int user_argument_count, std::FILE* console);
 
+// The same syntax for --help, without the count and with a line end.
+void print_help(std::FILE* console);
+
 // "NAME VERSION" and a line end, for --version.
 void print_version(const char* program_name, std::FILE* console);
 
