@@ -4,8 +4,8 @@
 #   bench/compare_builds.sh [--runs N] [--program NAME] BIN_DIR_A BIN_DIR_B [ARGS_FILE]
 #
 # Runs the program (default tolvanex) of both builds in alternation, N times
-# each (default 15), on one argument file (default: the acceptance scenario
-# phys_t3), and prints for each build the fastest, the lower-quartile and the
+# each (default 15), on one argument file (default: bench/phys_t3.args, a
+# glutathione run), and prints for each build the fastest, the lower-quartile and the
 # median user CPU time per iteration, in nanoseconds. On the shared virtual
 # machines of this project the median drifts by 10 % or more from one minute
 # to the next, and even two copies of one binary can differ by 4 ns in their
@@ -27,7 +27,7 @@ usage="usage: $0 [--runs N] [--program NAME] BIN_DIR_A BIN_DIR_B [ARGS_FILE]"
 a=$(cd "${1:?$usage}" && pwd)/$program
 b=$(cd "${2:?$usage}" && pwd)/$program
 root=$(cd "$(dirname "$0")/.." && pwd)
-args_file=${3:-$root/../shared/acceptance/scenarios/phys_t3.args}
+args_file=${3:-$root/bench/phys_t3.args}
 for bin in "$a" "$b"; do
   [ -x "$bin" ] || { echo "$0: $bin not found" >&2; exit 1; }
 done

@@ -3,8 +3,8 @@
 #
 #   bench/model_iteration.sh [--skip N] [--cpu MCPU] BIN_DIR [ARGS_FILE]
 #
-# Runs BIN_DIR/tolvanex (build it with -g; default arguments: the acceptance
-# scenario phys_t3) under gdb, lets N iterations of the block loop pass
+# Runs BIN_DIR/tolvanex (build it with -g; default arguments:
+# bench/phys_t3.args) under gdb, lets N iterations of the block loop pass
 # (default 100000), then records the instructions of the next iteration as
 # they execute, one by one. The recorded stream goes to llvm-mca, which
 # models it on the given processor (default znver3) as if it repeated:
@@ -26,22 +26,26 @@ while [ $# -gt 0 ]; do
 done
 bin=$(cd "${1:?usage: $0 [--skip N] [--cpu MCPU] BIN_DIR [ARGS_FILE]}" && pwd)/tolvanex
 root=$(cd "$(dirname "$0")/.." && pwd)
-args_file=${2:-$root/../shared/acceptance/scenarios/phys_t3.args}
+args_file=${2:-$root/bench/phys_t3.args}
 mca=$(command -v llvm-mca || echo /usr/lib/llvm-14/bin/llvm-mca)
 command -v gdb >/dev/null || { echo "$0: gdb is not installed" >&2; exit 1; }
 [ -x "$mca" ] || { echo "$0: llvm-mca is not installed" >&2; exit 1; }
 eval "args=($(grep -v '^#' "$args_file"))"
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 
-# The loop head: the jump back after the iteration counter (incremented in
-# eax, converted to double and compared with the block length), in the copy
+# The loop head: where the loop goes on after the iteration counter
+# (incremented in eax, converted to double and compared with the block
+# length): the target of the jump back, or the instruction after the jump
+# out of the loop, in the copy
 # of the block loop that this machine runs (the AVX one where it can).
 variant=baseline
 grep -qw avx /proc/cpuinfo 2>/dev/null && variant=avx
 head=$(objdump -d --no-show-raw-insn "$bin" |
-  awk -v v="$variant" '$0 ~ "<_ZN8tolvanex12_GLOBAL__N_1[0-9]+run_blocks_" v "ILNS_11FluxPruningE0" {f=1}
+  awk -v v="$variant" '$0 ~ "<_ZN8tolvanex12_GLOBAL__N_1[0-9]+block_iterations_" v "ILNS_11FluxPruningE0" {f=1}
        f && /cvtsi2sd %eax,/ {c=4}
+       next_one {sub(":", "", $1); print $1; exit}
        c > 0 && /\tja / {print $3; exit}
+       c > 0 && /\tjbe / {next_one=1}
        c > 0 {c--}')
 [ -n "$head" ] || { echo "$0: loop head not found in $bin" >&2; exit 1; }
 base=$(cd "$work" && gdb -q -batch -ex starti -ex 'info proc mappings' --args "$bin" "${args[@]}" 2>/dev/null |

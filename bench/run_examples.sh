@@ -3,9 +3,8 @@
 #
 #   bench/run_examples.sh [--runs N] [--no-callgrind] BIN_DIR [ARGS_FILE...]
 #
-# Default argument files: every example under examples/, and the glutathione
-# acceptance scenario phys_t3 when ../shared/acceptance is present. For each
-# file and program it prints the run's total iterations, the median wall time
+# Default argument files: every example under examples/, and bench/phys_t3.args.
+# For each file and program it prints the run's total iterations, the median wall time
 # of N runs (default 5), nanoseconds per iteration and, where valgrind is
 # installed, instructions per iteration counted by callgrind (deterministic:
 # the same for the same binary and inputs, whatever else the machine does).
@@ -22,9 +21,7 @@ done
 bin=$(cd "${1:?usage: $0 [--runs N] [--no-callgrind] BIN_DIR [ARGS_FILE...]}" && pwd); shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ $# -eq 0 ]; then
-  set -- "$root"/examples/*.args
-  phys_t3=$root/../shared/acceptance/scenarios/phys_t3.args
-  [ -f "$phys_t3" ] && set -- "$@" "$phys_t3"
+  set -- "$root"/examples/*.args "$root"/bench/phys_t3.args
 fi
 command -v valgrind >/dev/null || callgrind=0
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT

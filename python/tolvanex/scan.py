@@ -22,6 +22,7 @@ import threading
 import time
 
 from . import __version__, run_folder as rf, slurm_scan
+from .cases import Cases
 from .execution import Executor
 from .grid import Grid
 from .parameters import Parameters
@@ -48,9 +49,9 @@ def _base(base) -> tuple[Parameters, str | None]:
     return Parameters.read(base), os.path.abspath(base)
 
 
-def _manifest(grid: Grid, points, program: str, args_file: str | None) -> dict:
+def _manifest(grid, points, program: str, args_file: str | None, record=None) -> dict:
     return {"version": __version__, "program": program, "python": PACKAGE_DIR,
-            "args_file": args_file, **grid.record(),
+            "args_file": args_file, **(record or {}), **grid.record(),
             "runs": [{"folder": p.folder, "values": p.values, "args": p.parameters.to_args()}
                      for p in points]}
 
@@ -58,8 +59,9 @@ def _manifest(grid: Grid, points, program: str, args_file: str | None) -> dict:
 def _same_grid(recorded: dict, wanted: dict) -> str | None:
     """What differs between the recorded grid and the one asked for, or None."""
     for key, what in (("base_args", "base arguments"), ("varied", "varied values"),
-                      ("set", "fixed values"), ("trace_name", "trace file name")):
-        if recorded.get(key, {} if key == "set" else None) != wanted[key]:
+                      ("cases", "cases"), ("set", "fixed values"),
+                      ("trace_name", "trace file name")):
+        if recorded.get(key, {} if key == "set" else None) != wanted.get(key):
             return what
     return None
 
@@ -201,14 +203,17 @@ def _carry_out(out: str, points, pending, program: str, jobs: int, sequential: b
 
 def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
          out: str | None = None, resume: bool = False, sequential: bool = False,
-         dry_run: bool = False, progress=sys.stderr, warn=None,
+         dry_run: bool = False, progress=sys.stderr, warn=None, cases=None, record=None,
          slurm: SlurmOptions | None = None):
     """Run `program` over the grid and return the summary (a DataFrame).
 
     `base` is a `Parameters` or an arguments file; `vary` maps names to a
     list of values or a text ``a,b,c`` / ``start:stop:step``; `set` maps
-    names to one value.  Every grid point is checked before anything runs
-    (ValueError naming the parameter).  `out` is the scan folder (a fresh
+    names to one value.  Instead of `vary`, `cases` is an explicit list of
+    named cases [(name, {parameter: value})] (`tolvanex.cases`).  Every
+    grid point is checked before anything runs (ValueError naming the
+    parameter).  `record` adds entries of its own to scan.json (a study's
+    settings; they are kept on resume).  `out` is the scan folder (a fresh
     temporary one when None).  With `resume`, `out` must hold a scan made for
     the same grid (`base` None: the recorded one): its finished runs are kept
     and the others emptied and run again.  `progress` is the stream of the
@@ -221,8 +226,8 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     one job array (`tolvanex.slurm_scan`) instead of being run here; the
     call returns None at once, or, with ``slurm.wait``, follows the array
     to its end and returns the summary (a signal cancels the array).  A
-    scan folder whose Slurm job is still queued or running is neither
-    resumed nor collected (FolderBusy).
+    scan folder whose Slurm job is still queued or running is not resumed
+    (FolderBusy).
 
     >>> scan("examples/mera.args", vary={"pH": [6.8, 7.2]}, set={"wanted_time": 1e-3},
     ...      out="scans/mera")[["pH", "ended", "P_at_wanted_mol_per_L"]]  # doctest: +SKIP
@@ -244,12 +249,15 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             base = Parameters.from_args(recorded["base_args"], check=False)
             vary = vary or {n: v for n, v in recorded.get("varied", [])}
             set = set or recorded.get("set", {})
+            cases = cases or recorded.get("cases")
         program = program or recorded.get("program")
     base, args_file = _base(base)
-    grid = Grid(base, vary, set)
+    if cases is not None and vary:
+        raise ValueError("give varied values or a list of cases, not both")
+    grid = Cases(base, cases, set) if cases is not None else Grid(base, vary, set)
     points = grid.points()
     program = find_program(program)
-    manifest = _manifest(grid, points, program, args_file)
+    manifest = _manifest(grid, points, program, args_file, record)
     os.makedirs(out, exist_ok=True)
     with ScanLock(out, say), _Signals() as signals:
         if resume:

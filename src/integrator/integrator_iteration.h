@@ -8,9 +8,13 @@
 #include <cmath>
 
 #include "integrator/consistency_guard.h"
+#include "integrator/iteration_events.h"
+#include "integrator/model_evaluation.h"
+#include "integrator/progress.h"
 #include "integrator/resting_route.h"
 #include "integrator/step_control.h"
 #include "model/reaction_network.h"
+#include "simd/compiler_hints.h"
 
 namespace tolvanex {
 
@@ -22,14 +26,14 @@ enum class FluxPruning { On, Off };
 struct IterationRecords {
   SpeciesState& state;
   const NetworkConstants& network;
-  RunParameters& parameters;
+  const RunParameters& parameters;
   RunProgress& progress;
   BlockCounters& counters;
   FluxTotals& totals;
   ReportLevels& levels;
   StepControl& step;
   ModelEvaluation& evaluation;
-  const OutputStreams& out;
+  IterationEvents& events;
 };
 
 template <FluxPruning pruning>
@@ -50,10 +54,10 @@ TOLVANEX_HOT IterationVerdict finish_iteration(IterationRecords& r) {
   // keep in registers; it goes back to the run's record at the end.
   StepControl step = r.step;
   choose_timestep<resting>(r.state, r.evaluation, r.parameters, r.progress, r.counters, step,
-                           r.out.console);
+                           r.events);
   if (r.parameters.target2 > r.counters.iterations) {
-    step.timestep = tightened_timestep(r.state, r.evaluation, r.network, step.timestep,
-                                       step.maxratio, r.counters);
+    step.timestep = tighten_timestep(r.state, r.evaluation, r.network, step.timestep,
+                                     step.maxratio, r.counters);
   }
   const double cap = kTimestepCapFactor * r.progress.basic_timestep;
   if (step.timestep > cap) step.timestep = cap;
@@ -64,11 +68,11 @@ TOLVANEX_HOT IterationVerdict finish_iteration(IterationRecords& r) {
   if (leaves_resting_species_alone) {
     advance_state<true>(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals, r.progress.time,
                         dt, r.parameters.organomercurial);
-    return check_consistency<true>(r.state, r.progress.time, r.parameters, r.levels, r.out);
+    return check_consistency<true>(r.state, r.progress.time, r.parameters, r.levels, r.events);
   }
   advance_state(r.state, r.evaluation.rates, r.evaluation.fluxes, r.totals, r.progress.time, dt,
                 r.parameters.organomercurial);
-  return check_consistency(r.state, r.progress.time, r.parameters, r.levels, r.out);
+  return check_consistency(r.state, r.progress.time, r.parameters, r.levels, r.events);
 }
 
 template <FluxPruning pruning>

@@ -17,12 +17,14 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
 
-#include "model/field_pairs.h"
+#include "integrator/iteration_events.h"
+#include "integrator/model_evaluation.h"
+#include "integrator/progress.h"
 #include "model/reaction_network.h"
-#include "run/run_progress.h"
 #include "setup/run_parameters.h"
+#include "simd/compiler_hints.h"
+#include "simd/double_pair.h"
 
 namespace tolvanex {
 
@@ -39,72 +41,50 @@ struct StepControl {
   double target = 0;              // the limiting species loses 1/target of its amount
 };
 
-// The model evaluated on one state: net fluxes and derivatives.
-struct ModelEvaluation {
-  NetFluxes fluxes;
-  SpeciesRates rates;
-  // Net fluxes 21 to 39 are 0 and the resting species' derivatives are what
-  // those zeros give (see resting_route.h), so that a resting evaluation need
-  // not write them again.
-  bool resting_parts_zero = false;
-  // The nine resting species of the state are +0: this evaluation was a
-  // resting one and the advance after it left them alone. Whatever changes
-  // the state outside an iteration must clear it.
-  bool resting_species_left_at_zero = false;
-};
-
 inline constexpr double kFirstAmount = 1e-39;  // mol/L formed by a species' first step
 inline constexpr int kMaxTighteningCycles = 30;
 inline constexpr double kTimestepCapFactor = 10;
 
-// Rarely taken parts, kept out of the iteration's straight path.
+// Rarely taken parts, kept out of the iteration's straight path. (They take
+// and return values rather than the step record, so that the iteration can
+// keep that record in registers.)
 
-// (They take and return values rather than the step record, so that the
-// iteration can keep that record in registers.)
-
-// The first-amount rule proper: walks ES, C, D ... N, P, Q in order with the
-// step as it stands, prints the message of every species that forms its
-// first amount, and gives the step and first_amount_flag that result.
+// The first-amount rule proper: walks the first-amount list in order with
+// the step as it stands, records every species that forms its first amount,
+// and gives the step and first_amount_flag that result.
 struct FirstAmountOutcome {
   double timestep;
   int first_amount_flag;
 };
 FirstAmountOutcome apply_first_amounts(const SpeciesState& s, const SpeciesRates& d,
-                                       double timestep, std::FILE* console);
+                                       double timestep, IterationEvents& events);
 
-// S would pass S0 within the step: prints the message and gives the step
+// S would pass S0 within the step: records the correction and gives the step
 // that lets S rise by a tenth of the room left.
 double correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p, double timestep,
-                         double maxratio, double target, std::FILE* console);
+                         double maxratio, double target, IterationEvents& events);
 
-// The step divided by 3 as long as a trial step of that length would turn
-// a growing intermediate into a falling one (at most 30 times); adds the
-// iteration to the block's tightening statistics.
-double tightened_timestep(const SpeciesState& s, const ModelEvaluation& e,
-                          const NetworkConstants& c, double timestep, double maxratio,
-                          BlockCounters& counters);
-
-// The same on a step record.
-inline void tighten_timestep(const SpeciesState& s, const ModelEvaluation& e,
-                             const NetworkConstants& c, StepControl& step,
-                             BlockCounters& counters) {
-  step.timestep = tightened_timestep(s, e, c, step.timestep, step.maxratio, counters);
-}
+// The tightening check: the step divided by 3 as long as a trial step of
+// that length would turn a growing intermediate into a falling one (at most
+// 30 times); adds the iteration to the block's tightening statistics.
+double tighten_timestep(const SpeciesState& s, const ModelEvaluation& e, const NetworkConstants& c,
+                        double timestep, double maxratio, BlockCounters& counters);
 
 // Derivatives of a trial state one step of length dt ahead of s (fluxes never
-// pruned). Only the twelve intermediates' derivatives are meaningful.
+// pruned). Only the derivatives of the tightening list are meaningful.
 SpeciesRates trial_rates(const SpeciesState& s, const SpeciesRates& d, const NetworkConstants& c,
                          double dt);
 
 // The rules of every iteration.
 
-// The increase and decrease lists hold the same species, A to Q, which are
-// the first 21 fields of SpeciesState (and of SpeciesRates) in the order of
-// the decrease list: A, MerB, thiolate, thiol, C, ES, D, E, F, G, I, J, K, L,
-// M, N, O1, O2, O3, P, Q. (The increase list's other order only matters for
-// ties, and a tie between rising species changes nothing.)
-inline constexpr int kListedSpecies = 21;
-static_assert(offsetof(SpeciesState, A) == 0 && offsetof(SpeciesState, Q) == 20 * sizeof(double));
+// The increase and decrease lists hold the same species, the walked ones of
+// the species table, which lead the state's array in the order of the
+// decrease list. (The increase list's other order only matters for ties, and
+// a tie between rising species changes nothing.)
+inline constexpr int kListedSpecies = static_cast<int>(kWalkedCount);
+// A and MerB lead the walk, so that when they fall they are the first
+// entries of the falling list.
+static_assert(index_of(Species::A) == 0 && index_of(Species::MerB) == 1);
 
 // The falling species of an iteration, in list order, waiting for the step
 // that the increase rule leaves. Their ratios are worked out two at a time,
@@ -114,18 +94,6 @@ struct FallingSpecies {
   double amount[kListedSpecies + 1];     // X
   double loss_rate[kListedSpecies + 1];  // |dX|
 };
-
-// Species of the first-amount list (ES, C ... N, P, Q) by their place in
-// the walk.
-inline constexpr bool kFirstAmountListed[kListedSpecies] = {
-    false, false, false, false, true, true,  true,  true,  true, true, true,
-    true,  true,  true,  true,  true, false, false, false, true, true};
-
-// The resting species among them (see resting_route.h): MerB, ES, D, E, F,
-// O3 and Q.
-inline constexpr bool kRestingListed[kListedSpecies] = {
-    false, true,  false, false, false, true,  true,  true, true,  false, false,
-    false, false, false, false, false, false, false, true, false, true};
 
 // One walk over the listed species: every present species is rising (its
 // ratio counts for the increase rule, when that rule runs) or falling (it is
@@ -152,9 +120,9 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
   const double zero = register_held(0.0);
 #pragma GCC unroll 21
   for (int i = 0; i < kListedSpecies; ++i) {
-    if (resting && kRestingListed[i]) continue;  // +0, with a derivative of 0
-    const double X = load_field(s, i * sizeof(double));
-    const double dX = load_field(d, i * sizeof(double));
+    if (resting && kSpeciesMask<&SpeciesInfo::resting>[i]) continue;  // +0, with a derivative of 0
+    const double X = s.amount[i];
+    const double dX = d.rate[i];
     if (X > zero) {
       if (dX > zero) [[likely]] {
         if (increase_rule_runs) {
@@ -163,15 +131,15 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
             keep_as_branch();
             result.max_increase_ratio = r;
           }
-          if (i == 0) result.A_rises = true, result.ratio_A = r;
-          if (i == 1) result.MerB_rises = true, result.ratio_MerB = r;
+          if (i == index_of(Species::A)) result.A_rises = true, result.ratio_A = r;
+          if (i == index_of(Species::MerB)) result.MerB_rises = true, result.ratio_MerB = r;
         }
       } else if (dX < zero) {
         falling.amount[count] = X;
         falling.loss_rate[count] = -dX;  // |dX|, exactly
         count += 1;
       }
-    } else if (kFirstAmountListed[i] && (dX > 0 || !positive_step) && X == 0 &&
+    } else if (kFirstAmountMask[i] && (dX > 0 || !positive_step) && X == 0 &&
                dX * timestep > kFirstAmount) {
       result.first_amount_due = true;
     }
@@ -181,8 +149,8 @@ TOLVANEX_HOT WalkResult walk_listed_species(const SpeciesState& s, const Species
 }
 
 inline void apply_first_amount_rule(const SpeciesState& s, const SpeciesRates& d, StepControl& step,
-                                    std::FILE* console) {
-  const FirstAmountOutcome first = apply_first_amounts(s, d, step.timestep, console);
+                                    IterationEvents& events) {
+  const FirstAmountOutcome first = apply_first_amounts(s, d, step.timestep, events);
   step.timestep = first.timestep;
   step.first_amount_flag = first.first_amount_flag;
 }
@@ -198,16 +166,17 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
                                                            const SpeciesRates& d,
                                                            const RunParameters& p,
                                                            const RunProgress& progress,
-                                                           StepControl& step, std::FILE* console) {
+                                                           StepControl& step,
+                                                           IterationEvents& events) {
   step.first_amount_flag = 0;
   step.ratio_A = 0;
   FallingSpecies falling;
   // The walk differs by whether the increase rule runs; the first-amount
   // rule, when due, shortens the step before the rising ratios count.
-  if (s.P < 0.001 * p.A0 || progress.total_iterations < 2e7) {
+  if (s[Species::P] < 0.001 * p.A0 || progress.total_iterations < 2e7) {
     WalkResult walk = walk_listed_species<true, resting>(s, d, step.timestep, falling);
     if (walk.first_amount_due) {
-      apply_first_amount_rule(s, d, step, console);
+      apply_first_amount_rule(s, d, step, events);
       walk = walk_listed_species<true, resting>(s, d, step.timestep, falling);
     }
     if (walk.A_rises) step.ratio_A = walk.ratio_A;
@@ -217,7 +186,7 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
       step.timestep = step.timestep * 0.1 / step.max_increase_ratio;
     }
   } else if (walk_listed_species<false, resting>(s, d, step.timestep, falling).first_amount_due) {
-    apply_first_amount_rule(s, d, step, console);
+    apply_first_amount_rule(s, d, step, events);
   }
 
   double maxratio = 0;
@@ -241,8 +210,8 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
     falling.loss_rate[n] = falling.loss_rate[n - 1];
     const DoublePair step_pair = both(t);
     auto consider_pair = [&](int i) {
-      const DoublePair X = load_pair_from(falling.amount + i);
-      const DoublePair r = divide(multiply(step_pair, load_pair_from(falling.loss_rate + i)), X);
+      const DoublePair X = load_pair(falling.amount + i);
+      const DoublePair r = divide(multiply(step_pair, load_pair(falling.loss_rate + i)), X);
       consider(first_lane(r), first_lane(X));
       consider(second_lane(r), second_lane(X));
       return r;
@@ -250,9 +219,9 @@ TOLVANEX_HOT void first_amount_increase_and_decrease_rules(const SpeciesState& s
     const DoublePair first_ratios = consider_pair(0);
     for (int i = 2; i < n; i += 2) consider_pair(i);
     // A and MerB lead the list, so when they fall they are its first entries.
-    const bool A_falls = s.A > 0 && d.dA < 0;
+    const bool A_falls = s[Species::A] > 0 && d[Species::A] < 0;
     if (A_falls) step.ratio_A = first_lane(first_ratios);
-    if (s.MerB > 0 && d.dMerB < 0) {
+    if (s[Species::MerB] > 0 && d[Species::MerB] < 0) {
       step.ratio_MerB = A_falls ? second_lane(first_ratios) : first_lane(first_ratios);
     }
   }
@@ -275,7 +244,7 @@ TOLVANEX_HOT double choose_target(const SpeciesState& s, const RunParameters& p,
   if (limiting > 0.1 * p.A0) return 20;
   if (limiting > 0.03 * p.A0) return 10;
   if (limiting > 0.01 * p.A0) return 5;
-  const bool not_A = limiting != s.A;
+  const bool not_A = limiting != s[Species::A];
   if (not_A && limiting < 1e-9 * p.A0) return 1.001;
   if (not_A && limiting < 0.01 * p.A0) return 2;
   return 30;
@@ -300,23 +269,25 @@ TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p,
 
 // S must not pass S0 within one step.
 TOLVANEX_HOT void overshoot_rule(const SpeciesState& s, const SpeciesRates& d,
-                                 const RunParameters& p, StepControl& step, std::FILE* console) {
-  if (s.S + step.timestep * d.dS > p.S0) {
+                                 const RunParameters& p, StepControl& step,
+                                 IterationEvents& events) {
+  if (s[Species::S] + step.timestep * d[Species::S] > p.S0) {
     step.timestep =
-        correct_overshoot(s, d.dS, p, step.timestep, step.maxratio, step.target, console);
+        correct_overshoot(s, d[Species::S], p, step.timestep, step.maxratio, step.target, events);
   }
 }
 
 // First-amount, increase, decrease, target and overshoot rules, starting
-// from step.timestep. Prints the first-amount and overshoot messages.
+// from step.timestep. Records the first amounts formed and the overshoot
+// corrected.
 template <bool resting = false>
 TOLVANEX_HOT void choose_timestep(const SpeciesState& s, const ModelEvaluation& e,
                                   const RunParameters& p, const RunProgress& progress,
                                   const BlockCounters& counters, StepControl& step,
-                                  std::FILE* console) {
-  first_amount_increase_and_decrease_rules<resting>(s, e.rates, p, progress, step, console);
+                                  IterationEvents& events) {
+  first_amount_increase_and_decrease_rules<resting>(s, e.rates, p, progress, step, events);
   target_rule(s, p, progress, counters, step);
-  overshoot_rule(s, e.rates, p, step, console);
+  overshoot_rule(s, e.rates, p, step, events);
 }
 
 }  // namespace tolvanex

@@ -14,9 +14,9 @@
 // Any other type has no acceptor chemistry: every form and factor is 0.
 #pragma once
 
-#include "model/field_pairs.h"
 #include "model/species_state.h"
 #include "setup/run_parameters.h"
+#include "simd/compiler_hints.h"
 
 namespace tolvanex {
 
@@ -64,9 +64,9 @@ TOLVANEX_HOT AcceptorSpeciation speciate_acceptor(double S, const SpeciationCons
 
 // Splits the state's S and stores the result beside it.
 TOLVANEX_HOT void speciate(SpeciesState& s, const SpeciationConstants& c) {
-  const AcceptorSpeciation a = speciate_acceptor(s.S, c);
-  s.thiol = a.thiol;
-  s.thiolate = a.thiolate;
+  const AcceptorSpeciation a = speciate_acceptor(s[Species::S], c);
+  s[Species::thiol] = a.thiol;
+  s[Species::thiolate] = a.thiolate;
   s.thiol_factor = a.thiol_factor;
   s.thiolate_factor = a.thiolate_factor;
 }

@@ -6,30 +6,39 @@
 // line) and the rest.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
-#include "integrator/step_control.h"
 #include "model/reaction_network.h"
-#include "run/run_progress.h"
-#include "setup/run_parameters.h"
 
 namespace tolvanex {
 
-// What the report reads; nothing in it is changed.
-struct BlockReportView {
-  const RunParameters& parameters;
+// What the report reads, as the run hands it over at the end of a block.
+struct BlockReport {
   const SpeciesState& state;
-  const ModelEvaluation& last_evaluation;  // of the block's last iteration
+  const SpeciesRates& rates;  // of the block's last iteration, as are the next four
+  const NetFluxes& fluxes;
+  double timestep;
+  double maxratio;
+  double target;
+  int first_amount_flag;
   const FluxTotals& totals;
-  const StepControl& last_step;
-  const RunProgress& progress;
-  const BlockCounters& counters;
+  double time;
+  double total_iterations;
+  double block_elapsed_time;
+  double rate_of_change_of_P;
+  std::int32_t iterations;  // of the block, and of those the tightening figures
+  std::int32_t tightening_iterations;
+  std::int32_t extra_cycles;
+  double maxratio_sum;
+  bool organomercurial;
+  double target2;
 };
 
 // Separator, ratio lines, step fraction, totals line.
-void print_block_report_opening(const BlockReportView& v, std::FILE* console);
+void print_block_report_opening(const BlockReport& r, std::FILE* console);
 
 // Time, change lines, flux lines, block statistics, average timestep.
-void print_block_report_closing(const BlockReportView& v, std::FILE* console);
+void print_block_report_closing(const BlockReport& r, std::FILE* console);
 
 }  // namespace tolvanex

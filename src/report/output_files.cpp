@@ -1,13 +1,11 @@
 #include "report/output_files.h"
 
+#include <cstddef>
 #include <cstdio>
+#include <utility>
 
 namespace tolvanex {
 namespace {
-
-void write_run_parameters(std::FILE* f, double A, double S) {
-  std::fprintf(f, " \n  \n  \n Run parameters \n Enzyme=%5.2e \n Substrate=%5.2e \n", A, S);
-}
 
 const char* const kMonothiolNote =
     " \n This run assumes that the Hg-coordinating molecule is a monothiol, like cysteine or "
@@ -25,25 +23,87 @@ const char* const kDithiolNote =
     " \n This run assumes that the Hg-coordinating molecule is a dithiol (like dithiotheitol). It "
     "contains two thiols, with pKas around 10.4 \n";
 
-const char* const kTraceColumnHeader =
-    " \n  \n  \n Time    \t HgMerB  \t   Thiol      \t   Int1     \t   Anionic  Int1      \t   "
-    "Anionic  Int2 C159-bound  \t  Int3' C159-bound      \t  Int1 (H+ on Asp)       \t Int2 "
-    "C159-bound:Thiol  \t Int4 (Cys159-bound)  \t  Int2 (Cys96-bound)  \t Int2 "
-    "(Cys96-bound):Thiol  \t Int4 (Asp99-bound)   \t Int3' C96-bound   \t apoMerB  \t "
-    "Hg(SCH3)2   \t  Anionic  Int2 C96-bound\t ";
-const char* const kFluxColumnHeader =
-    " \n  \n  \n Time  \t  flux1      \t   flux3      \t   flux5     \t   flux7      \t  flux9 "
-    "\t   flux11      \t   flux13      \t   flux15     \t   flux17      \t  flux19 \t  flux21     "
-    " \t   flux23      \t   flux25     \t   flux27      \t  flux29 \t  flux31      \t   flux33    "
-    "  \t   flux35     \t   flux37      \t  flux39 \n     ";
+// The trace file's columns after the time, the organic product's (the last,
+// organomercurial mode only) apart; the flux file's, the fluxes in table
+// order, at time 0 all of them and later those with a total.
+constexpr std::size_t kPlainTraceColumns = kTraceColumns.size() - 1;
+
+// Row layouts: the time, then one conversion per column.
+constexpr char kTraceStartRow[] =
+    "\n %12.10e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e "
+    "\t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t ";
+constexpr char kTraceBlockRow[] =
+    "\n%12.10e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e "
+    "\t %6.5e \t %6.5e \t %6.5e  \t %6.5e \t %6.5e \t %6.5e  \t %6.5e \t ";
+constexpr char kOrganicCell[] = "%12.10e ";
+constexpr char kFluxStartRow[] =
+    "%12.10e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t "
+    "%6.5e \t %6.5e \t %6.5e  \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t "
+    "%6.5e \t ";
+constexpr char kFluxBlockRow[] =
+    "%12.10e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t "
+    "%6.5e \t %6.5e \t %6.5e  \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e  \t %6.5e\n ";
+
+consteval std::size_t conversions(const char* layout) {
+  std::size_t n = 0;
+  for (; *layout; ++layout) n += *layout == '%' ? 1 : 0;
+  return n;
+}
+static_assert(conversions(kTraceStartRow) == 1 + kPlainTraceColumns);
+static_assert(conversions(kTraceBlockRow) == 1 + kPlainTraceColumns);
+static_assert(conversions(kFluxStartRow) == 1 + kFluxCount);
+static_assert(conversions(kFluxBlockRow) == 1 + kFluxTotalCount);
+
+template <std::size_t... i>
+void write_trace_row(std::FILE* f, const char* layout, double time, const SpeciesState& s,
+                     std::index_sequence<i...>) {
+  std::fprintf(f, layout, time, s[kTraceColumns[i]]...);
+}
+
+template <std::size_t... i>
+void write_flux_row(std::FILE* f, const char* layout, double time, const FluxTotals& totals,
+                    std::index_sequence<i...>) {
+  std::fprintf(f, layout, time, totals.total[i]...);
+}
+
+template <std::size_t... i>
+void write_zero_flux_row(std::FILE* f, std::index_sequence<i...>) {
+  std::fprintf(f, kFluxStartRow, 0.0, (static_cast<void>(i), 0.0)...);
+}
+
+void write_run_parameters(std::FILE* f, double A, double S) {
+  std::fprintf(f, " \n  \n  \n Run parameters \n Enzyme=%5.2e \n Substrate=%5.2e \n", A, S);
+}
+
+void write_trace_column_header(std::FILE* f, bool organomercurial) {
+  std::fputs(" \n  \n  \n Time    \t", f);
+  for (std::size_t i = 0; i < kPlainTraceColumns; ++i) {
+    std::fputs(info(kTraceColumns[i]).trace_header, f);
+    std::fputs("\t", f);
+  }
+  std::fputs(" ", f);
+  if (organomercurial) {
+    std::fputs(info(kTraceColumns.back()).trace_header, f);
+    std::fputs(" \n", f);
+  }
+}
+
+void write_flux_column_header(std::FILE* f) {
+  std::fputs(" \n  \n  \n Time  \t", f);
+  for (const FluxInfo& flux : kFluxTable) {
+    std::fputs(flux.flux_header, f);
+    std::fputs(&flux == &kFluxTable.back() ? "\n     " : "\t", f);
+  }
+}
 
 }  // namespace
 
-void write_header_start(const RunParameters& p, double A, double S, const OutputStreams& out) {
+void write_header_start(const RunParameters& p, const SpeciesState& start,
+                        const OutputStreams& out) {
   std::fprintf(out.flux, "\n\n Flux analysis for run %s \n", p.trace_file_name);
   std::fprintf(out.trace, " \n  tolvanex \n");
-  write_run_parameters(out.trace, A, S);
-  write_run_parameters(out.flux, A, S);
+  write_run_parameters(out.trace, start[Species::A], start[Species::S]);
+  write_run_parameters(out.flux, start[Species::A], start[Species::S]);
 }
 
 void write_rate_constant_lines(const RunParameters& p, const RateTable& rates,
@@ -60,44 +120,25 @@ void write_rate_constant_lines(const RunParameters& p, const RateTable& rates,
   }
 }
 
-void write_header_end(const RunParameters& p, double A, double S, const OutputStreams& out) {
-  std::fputs(kFluxColumnHeader, out.flux);
-  std::fprintf(out.flux,
-               "%12.10e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t "
-               "%6.5e \t %6.5e \t %6.5e \t %6.5e  \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t "
-               "%6.5e \t %6.5e \t %6.5e \t ",
-               0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
-               0.0, 0.0, 0.0, 0.0);
+void write_header_end(const RunParameters& p, const SpeciesState& start, const OutputStreams& out) {
+  write_flux_column_header(out.flux);
+  write_zero_flux_row(out.flux, std::make_index_sequence<kFluxCount>{});
 
   std::fprintf(out.trace, " pH= %3.2e \t pKa_thiol= %3.2e \n", p.pH, p.pKa_thiol);
-  std::fputs(kTraceColumnHeader, out.trace);
-  if (p.organomercurial) {
-    std::fputs("organic product \n", out.trace);
-    std::fputs("I will write organic product \n", out.console);
-  }
-  std::fprintf(out.trace,
-               "\n %12.10e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e "
-               "\t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t ",
-               0.0, A, S, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0);
-  if (p.organomercurial) std::fprintf(out.trace, "%12.10e ", 0.0);
+  write_trace_column_header(out.trace, p.organomercurial);
+  if (p.organomercurial) std::fputs("I will write organic product \n", out.console);
+  write_trace_row(out.trace, kTraceStartRow, 0.0, start,
+                  std::make_index_sequence<kPlainTraceColumns>{});
+  if (p.organomercurial) std::fprintf(out.trace, kOrganicCell, start[Species::organic]);
 }
 
-void append_block_rows(double time, const SpeciesState& s, const FluxTotals& t,
+void append_block_rows(double time, const SpeciesState& s, const FluxTotals& totals,
                        bool organomercurial, const OutputStreams& out) {
-  std::fprintf(out.trace,
-               "\n%12.10e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e "
-               "\t %6.5e \t %6.5e \t %6.5e \t %6.5e  \t %6.5e \t %6.5e \t %6.5e  \t %6.5e \t ",
-               time, s.A, s.S, s.C, s.D, s.E, s.F, s.G, s.I, s.J, s.K, s.L, s.M, s.N, s.apoMerB,
-               s.P, s.Q);
-  if (organomercurial) std::fprintf(out.trace, "%12.10e ", s.organic);
-  std::fprintf(out.flux,
-               "%12.10e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t "
-               "%6.5e \t %6.5e \t %6.5e \t %6.5e  \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t %6.5e \t "
-               "%6.5e  \t %6.5e\n ",
-               time, t.total_flux1, t.total_flux3, t.total_flux5, t.total_flux7, t.total_flux9,
-               t.total_flux11, t.total_flux13, t.total_flux15, t.total_flux17, t.total_flux19,
-               t.total_flux21, t.total_flux23, t.total_flux25, t.total_flux27, t.total_flux29,
-               t.total_flux31, t.total_flux33, t.total_flux35, t.total_flux37);
+  write_trace_row(out.trace, kTraceBlockRow, time, s,
+                  std::make_index_sequence<kPlainTraceColumns>{});
+  if (organomercurial) std::fprintf(out.trace, kOrganicCell, s[Species::organic]);
+  write_flux_row(out.flux, kFluxBlockRow, time, totals,
+                 std::make_index_sequence<kFluxTotalCount>{});
 }
 
 }  // namespace tolvanex

@@ -12,7 +12,4 @@ void install_interruption_handlers();
 // The signal that asked the run to stop, or 0.
 int interruption_signal();
 
-// For tests: forget a recorded signal.
-void clear_interruption();
-
 }  // namespace tolvanex

@@ -1,4 +1,5 @@
-// Run parameters: everything a run takes from its command line.
+// Run parameters: everything a run takes from its command line, read-only
+// once set up.
 //
 // A run is 46 positional arguments, or 47 with a leading organomercurial
 // concentration. Positions count from the end of the list, so the optional
@@ -8,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 namespace tolvanex {
 
@@ -21,8 +23,7 @@ struct RunParameters {
   double pH = 0;
   double MoleculeType = 0;                      // 1 MerA, 2 dithiol, 3 monothiol (compared exactly)
   double pKa_thiol = 0;                         // 6 for MerA, else 10.4
-  double wanted_time = 0;                       // s; cleared to 0 to stop the run after a block
-  bool run_stopped = false;                     // set with every clearing of wanted_time
+  double wanted_time = 0;                       // s, simulated time wanted
   double A0 = 0;                                // mol/L, enzyme concentration
   double A_report_step = 0;                     // 0.01 x A0
   double P_report_step = 0;                     // 0.001 x A0
@@ -40,16 +41,45 @@ inline bool is_valid_argument_count(int user_argument_count) {
          user_argument_count == kOrganomercurialArgumentCount;
 }
 
+// The user arguments by their position from the end, and their short names
+// (those of the usage synopsis); 2 to 39 are the barriers of steps 38 to 1.
+enum ArgumentFromEnd : int {
+  kTraceArgument = 1,
+  kLastBarrierArgument = 2,
+  kFirstBarrierArgument = 39,
+  kAcceptorArgument = 40,
+  kEnzymeArgument = 41,
+  kWantedTimeArgument = 42,
+  kTypeArgument = 43,
+  kPHArgument = 44,
+  kTimestepArgument = 45,
+  kTarget2Argument = 46,
+  kOrganomercurialArgument = 47,
+};
+inline constexpr std::array<const char*, kOrganomercurialArgument - kAcceptorArgument + 1>
+    kNamedNumberArguments = {"acceptor", "enzyme",   "wanted_time", "type",
+                             "pH",       "timestep", "target2",     "organomercurial"};
+
+// What an argument is: a name, or for a barrier "barrier" and its step.
+struct ArgumentMeaning {
+  const char* name;
+  int step;  // 1 to 38 for a barrier, else 0
+};
+inline ArgumentMeaning argument_meaning(int position_from_end) {
+  if (position_from_end == kTraceArgument) return {"trace", 0};
+  if (position_from_end <= kFirstBarrierArgument) {
+    return {"barrier", kFirstBarrierArgument + 1 - position_from_end};
+  }
+  return {kNamedNumberArguments[static_cast<std::size_t>(position_from_end - kAcceptorArgument)], 0};
+}
+
+// The whole text is one number as atof reads it (decimal or hexadecimal,
+// inf or nan, after optional blanks and a sign), with nothing after it.
+bool is_whole_number(const char* text);
+
 // Converts the user arguments (the program's name excluded) into a filled
 // record. The count must already have been checked with is_valid_argument_count.
 RunParameters parse_run_parameters(int user_argument_count, const char* const* user_arguments);
-
-// Ends the run after the current block. The flag makes the stop hold even
-// when the simulated time has run below 0 (a negative Basic Timestep).
-inline void stop_run(RunParameters& p) {
-  p.wanted_time = 0;
-  p.run_stopped = true;
-}
 
 // Molecule types that have an acceptor chemistry.
 inline bool is_mera(double molecule_type) { return molecule_type == 1; }

@@ -33,8 +33,9 @@ for args_file in "$root"/examples/*.args "$here"/scenarios/*.args; do
     for kind in stdout rc trace flux; do
       case $kind in trace) got=$run/$trace;; flux) got=$run/flux_analysis.txt;; *) got=$run/$kind;; esac
       if ! gzip -dc "$exp/$prog.$kind.gz" | cmp -s - "$got"; then
-        echo "$name $prog $kind: differs from the recorded output"
-        gzip -dc "$exp/$prog.$kind.gz" | cmp - "$got" | head -n 1
+        echo "$name $prog $kind: differs from the recorded output (- recorded, + now):"
+        gzip -dc "$exp/$prog.$kind.gz" >"$run/expected.$kind"
+        diff -u --label recorded --label now "$run/expected.$kind" "$got" | head -n 40
         failed=$((failed + 1))
       fi
     done

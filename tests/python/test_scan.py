@@ -286,18 +286,21 @@ class StoppingRuns(TempDir):
         os.remove(stop)
         folder = self.path("going")
         os.makedirs(folder)
-        # A "program" that, like the real ones, ends on its second SIGINT only
-        # after noting the first: the shell's trap keeps the shell alive.
-        script = self.path("prog.sh")
+        # A "program" that ends on its second SIGINT only (the real ones end
+        # after their current block on the first; one started just after the
+        # first signal needs a second).
+        script = self.path("prog.py")
         with open(script, "w") as f:
-            f.write("#!/bin/sh\nn=0\ntrap 'n=$((n+1))' INT\n: >trap-set\n"
-                    "while [ $n -lt 2 ]; do sleep 0.05; done\nexit 130\n")
+            f.write("#!/usr/bin/python3\nimport signal, sys, time\nseen = []\n"
+                    "signal.signal(signal.SIGINT, lambda *a: seen.append(1))\n"
+                    "print('started', flush=True)\n"
+                    "while len(seen) < 2:\n    time.sleep(0.01)\nsys.exit(130)\n")
         os.chmod(script, 0o755)
         proc = subprocess.Popen(["/bin/sh", "-c", rf.command_line(folder, script, [], stop)],
                                 start_new_session=True)
         deadline = time.monotonic() + 30
-        # (signalled before its trap is set, the program would end at once)
-        while not os.path.exists(os.path.join(folder, "trap-set")):
+        console = os.path.join(folder, "console.txt")
+        while not (os.path.exists(console) and "started" in read_text(console)):
             self.assertLess(time.monotonic(), deadline)
             time.sleep(0.01)
         signals = 0

@@ -4,16 +4,13 @@
 // lockstep, one allowed to rest and one not, from random parameters and with
 // random disturbances of the state (zeros, negative amounts, NaN, infinities)
 // that break the conditions now and then.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
 
-#include "integrator/integrator_iteration.h"
-#include "run/block_loop.h"
-#include "setup/rate_table.h"
+#include "run/run.h"
+#include "unit_support.h"
 
 namespace tolvanex {
 namespace {
@@ -22,18 +19,6 @@ template <class T>
 bool same_bits(const T& a, const T& b) {
   return std::memcmp(&a, &b, sizeof(T)) == 0;
 }
-
-struct LockstepRun {
-  RunParameters parameters;
-  NetworkConstants network;
-  RunRecords run;
-  OutputStreams out;
-
-  IterationVerdict iterate() {
-    IterationRecords r = iteration_records(parameters, network, run, out);
-    return integrator_iteration<FluxPruning::On>(r);
-  }
-};
 
 RunParameters random_parameters(std::mt19937_64& rng) {
   std::uniform_real_distribution<double> unit(0, 1);
@@ -61,63 +46,51 @@ RunParameters random_parameters(std::mt19937_64& rng) {
 
 // Now and then an amount is set to something the shortcut must notice.
 void disturb(SpeciesState& s, std::mt19937_64& rng) {
-  std::uniform_int_distribution<int> pick(0, 26);
   const double values[] = {0.0, -0.0, -1e-12, 1e-15, NAN, INFINITY, 1e300};
-  std::uniform_int_distribution<int> value(0, 6);
-  double* fields = reinterpret_cast<double*>(&s);
-  static_assert(sizeof(SpeciesState) == 27 * sizeof(double));
-  fields[pick(rng)] = values[value(rng)];
+  std::uniform_int_distribution<std::size_t> pick(0, kSpeciesCount - 1), value(0, 6);
+  s.amount[pick(rng)] = values[value(rng)];
 }
 
 TEST(RestingRoute, SameBitsAsTheFullIterationInLockstep) {
   std::FILE* sink = std::tmpfile();
   ASSERT_NE(sink, nullptr);
+  const OutputStreams out{sink, sink, sink, "trace", "flux"};
   long resting_iterations = 0, full_iterations = 0;
   for (unsigned seed = 1; seed <= 120; ++seed) {
     std::mt19937_64 rng(seed);
-    LockstepRun a;
-    a.parameters = random_parameters(rng);
-    a.network = network_constants(compute_rate_constants(a.parameters), a.parameters);
-    a.run.state = initial_state(a.parameters);
-    a.run.progress.basic_timestep = a.parameters.initial_timestep;
-    a.run.levels.A_report_level = a.run.state.A;
-    a.out = OutputStreams{sink, sink, sink, "trace", "flux"};
-    LockstepRun b = a;
-    b.network.resting_route_possible = false;
-    ASSERT_TRUE(a.network.resting_route_possible) << "seed " << seed;
-
+    const RunParameters parameters = random_parameters(rng);
+    tolvanex::Run<FluxPruning::On> a(parameters, out), b(parameters, out, {.resting_route = false});
+    RunRecords &ra = a.records(), &rb = b.records();
+    rb = ra;  // the same bytes, padding included
     std::uniform_real_distribution<double> unit(0, 1);
     for (int i = 0; i < 3000; ++i) {
       if (unit(rng) < 0.002) {
         std::mt19937_64 copy = rng;
-        disturb(a.run.state, rng);
-        disturb(b.run.state, copy);
-        a.run.evaluation.resting_species_left_at_zero = false;
-      }
-      ModelEvaluation probe;
-      SpeciesState probe_state = a.run.state;
-      if (resting_species_at_zero(a.run.state) && evaluate_resting(probe_state, a.network, probe)) {
-        ++resting_iterations;
-      } else {
-        ++full_iterations;
+        disturb(ra.state, rng);
+        disturb(rb.state, copy);
+        ra.evaluation.resting_species_left_at_zero = false;
       }
       const IterationVerdict va = a.iterate();
       const IterationVerdict vb = b.iterate();
+      (ra.evaluation.resting_parts_zero ? resting_iterations : full_iterations) += 1;
       ASSERT_EQ(va, vb) << "seed " << seed << " iteration " << i;
-      ASSERT_TRUE(same_bits(a.run.state, b.run.state)) << "seed " << seed << " iteration " << i;
-      ASSERT_TRUE(same_bits(a.run.evaluation.fluxes, b.run.evaluation.fluxes)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.run.evaluation.rates, b.run.evaluation.rates)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.run.totals, b.run.totals)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.run.step, b.run.step)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.run.progress, b.run.progress)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.run.counters, b.run.counters)) << "seed " << seed;
-      ASSERT_TRUE(same_bits(a.run.levels, b.run.levels)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(ra.state, rb.state)) << "seed " << seed << " iteration " << i;
+      ASSERT_TRUE(same_bits(ra.evaluation.fluxes, rb.evaluation.fluxes)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(ra.evaluation.rates, rb.evaluation.rates)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(ra.totals, rb.totals)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(ra.step, rb.step)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(ra.progress, rb.progress)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(ra.counters, rb.counters)) << "seed " << seed;
+      ASSERT_TRUE(same_bits(ra.levels, rb.levels)) << "seed " << seed;
+      ASSERT_TRUE(ra.events.pending == rb.events.pending && ra.events.trigger == rb.events.trigger &&
+                  ra.events.first_amount_count == rb.events.first_amount_count)
+          << "seed " << seed;
+      ra.events = rb.events = IterationEvents{};
       if (va == IterationVerdict::Continue) {
-        a.run.counters.iterations += 1;
-        b.run.counters.iterations += 1;
+        ra.counters.iterations += 1;
+        rb.counters.iterations += 1;
       } else {
-        a.run.counters = BlockCounters{};
-        b.run.counters = BlockCounters{};
+        ra.counters = rb.counters = BlockCounters{};
       }
       if (va == IterationVerdict::Error) break;
     }

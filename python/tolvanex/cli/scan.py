@@ -11,14 +11,15 @@ With --slurm [--partition P] [--time HH:MM:SS] [--max-parallel N]
 [--runs-per-task K] [--sbatch-arg=ARG ...] [--wait] a new scan or a resume
 submits its runs to Slurm as one job array.
 
->>> main(["--help"])          # doctest: +SKIP
+>>> main(["--version"])
+tolvanex-scan 1.1.0
+0
 """
 
 from __future__ import annotations
 
 import argparse
 import os
-import signal
 import sys
 
 from ..grid import Grid
@@ -30,13 +31,10 @@ from ..scan_plot import METRICS, plot_summary
 from ..slurm import SlurmError
 from ..slurm_scan import last_job
 from ..summary import NotAScan, read_manifest
+from .options import ArgumentParser, UsageError, output_closed, parse
 from .slurm_options import add_slurm_options, slurm_options
 
 PROG = "tolvanex-scan"
-
-
-class UsageError(Exception):
-    pass
 
 
 def _names_help() -> str:
@@ -69,7 +67,7 @@ def parser() -> argparse.ArgumentParser:
     >>> parser().prog
     'tolvanex-scan'
     """
-    p = argparse.ArgumentParser(
+    p = ArgumentParser(
         prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Run tolvanex over a grid of parameter values, each run in its own "
                     "folder, and summarise the runs in summary.csv.",
@@ -187,9 +185,12 @@ def main(argv=None) -> int:
     """The command: parse `argv` (default: the command line) and return the
     exit status; a user's mistake is one line on standard error.
 
-    >>> main(["--no-such-option"])          # doctest: +SKIP
+    >>> main(["--no-such-option"])
+    2
     """
-    args = parser().parse_args(argv)
+    args, status = parse(parser(), argv)
+    if args is None:
+        return status
     try:
         return _run(args)
     except ScanInterrupted as e:
@@ -201,8 +202,7 @@ def main(argv=None) -> int:
         warn(str(e))
         return 2
     except BrokenPipeError:
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 128 + signal.SIGPIPE
+        return output_closed(PROG)
     except OSError as e:
         warn(f"{e.filename + ': ' if e.filename else ''}{e.strerror or e}")
         return 1

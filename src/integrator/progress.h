@@ -1,4 +1,6 @@
-// Run-long progress and the counters of the current block.
+// Run-long progress and the counters of the current block. The run owns
+// them; an iteration reads the Basic Timestep, the time and the counts,
+// advances the time and adds to the tightening counters.
 #pragma once
 
 #include <cstdint>
