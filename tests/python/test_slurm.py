@@ -12,7 +12,7 @@ import signal
 import subprocess
 import time
 
-from common import EXAMPLES_DIR, SCAN, TempDir, program, read_text
+from common import EXAMPLES_DIR, SCAN, TOOLS_DIR, TempDir, program, read_text
 import tolvanex  # noqa: E402  (found through common)
 
 MERA = os.path.join(EXAMPLES_DIR, "mera.args")
@@ -130,6 +130,23 @@ class SlurmStandIns(TempDir):
         self.assertEqual(task.wait(timeout=30), 143)
         self.assertEqual(tolvanex.run_folder.read_exit_status(first), 143)
         self.assertEqual(os.listdir(os.path.join(out, "002_pH=7")), ["arguments.args"])
+
+    def test_rate_control_goes_through_the_same_submission(self):
+        out = self.path("rate-control")
+        tool = os.path.join(TOOLS_DIR, "tolvanex-rate-control")
+        done = subprocess.run([tool, MERA, "--out", out, "--program", program(), "--slurm",
+                               "--runs-per-task", "10"], capture_output=True, text=True,
+                              env=self.env, timeout=300)
+        self.assertEqual((done.returncode, done.stdout), (0, "42\n"), done.stderr)
+        # 19 steps lowered and raised, and the base run: 39 runs in 4 tasks
+        self.assertIn("--array=1-4", self.sbatch_args()[-9:])
+        self.assertEqual(len(read_text(os.path.join(out, "slurm", "commands-1.txt"))
+                             .splitlines()), 39)
+        self.queue("42_4 PENDING\n")
+        so_far = subprocess.run([tool, "--collect", out], capture_output=True, text=True,
+                                env=self.env, timeout=300)
+        self.assertEqual(so_far.returncode, 3, so_far.stderr)
+        self.queue("")
 
     def test_what_the_user_is_told(self):
         cases = [([*GRID, "--wait"], "--wait needs --slurm", None),
