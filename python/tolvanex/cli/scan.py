@@ -51,10 +51,10 @@ def _names_help() -> str:
                    if name == "barrier1" else MEANINGS[name])
         lines.append(f"  {shown:24s}{meaning}{also}")
     lines.append("")
-    lines.append("exit status: 0 every run ended well; 1 a run failed or cannot be read; "
-                 "2 refused (one line on standard error); 3 (--collect) the scan's Slurm job "
-                 "is still queued or running, the summary is that of the runs so far; "
-                 "130, 143 stopped by SIGINT, SIGTERM")
+    lines += ["exit status: 0 every run ended well; 1 a run failed or cannot be read;",
+              "  2 refused (one line on standard error); 3 (--collect) the scan's Slurm job is",
+              "  still queued or running: the summary is that of the runs so far; 130, 143",
+              "  stopped by SIGINT, SIGTERM"]
     lines.append("")
     lines.append("Example: tolvanex-scan examples/glutathione.args --vary pH=6.5:8.5:0.5 "
                  "--vary barrier12=16.6,18 --set wanted_time=10 --jobs 2 --out scans/ph --plot")

@@ -25,8 +25,8 @@ _NEEDING_SLURM = (("partition", "--partition"), ("time", "--time"),
 def add_slurm_options(parser: argparse.ArgumentParser) -> None:
     """Add --slurm and the options that go with it to `parser`."""
     g = parser.add_argument_group(
-        "on a Slurm cluster", "submit the runs to do as one job array instead of running "
-        "them here (the scan folder on a file system the nodes share)")
+        "on a Slurm cluster", "submit the runs to do as one job array instead of running them\n"
+        "here (the scan folder on a file system the nodes share)")
     g.add_argument("--slurm", action="store_true",
                    help="submit with sbatch, print the job id and exit (see --wait)")
     g.add_argument("--partition", metavar="P", help="the partition (queue) of the tasks")
