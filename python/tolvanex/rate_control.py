@@ -67,7 +67,8 @@ def _say(warn):
 
 def rate_control(parameters, metric: str = "t50", delta: float = 0.1, jobs: int = 2,
                  program: str | None = DEFAULT_PROGRAM, out: str | None = None,
-                 dry_run: bool = False, progress=sys.stderr, warn=None) -> pd.DataFrame | None:
+                 dry_run: bool = False, progress=sys.stderr, warn=None,
+                 slurm=None) -> pd.DataFrame | None:
     """Run the study and return its table (one row per step, see
     `rate_control_table`); write ``rate_control.csv`` and ``rate_control.png``
     in `out` (a fresh temporary folder when None; the table's
@@ -77,7 +78,9 @@ def rate_control(parameters, metric: str = "t50", delta: float = 0.1, jobs: int 
     t90 or P@T (for P@T the wanted time of every run is set to T); `delta`
     is in kcal/mol.  With `dry_run` the run folders and commands.txt are
     written and nothing runs (returns None).  `warn` gets the warnings,
-    among them a failed sum rule (default: standard error).
+    among them a failed sum rule (default: standard error).  `slurm`
+    (`SlurmOptions`) sends the runs to Slurm as `scan` does: None is
+    returned once they are submitted, unless ``slurm.wait``.
 
     >>> rate_control("examples/glutathione.args", metric="P@10",
     ...              out="studies/gsh-p10")  # doctest: +SKIP
@@ -90,23 +93,24 @@ def rate_control(parameters, metric: str = "t50", delta: float = 0.1, jobs: int 
     out = os.path.abspath(out) if out else tempfile.mkdtemp(prefix="tolvanex-rate-control-")
     table = scan(parameters, set=fixed, jobs=jobs, program=program or DEFAULT_PROGRAM, out=out,
                  dry_run=dry_run, progress=progress, warn=say, cases=cases,
-                 record={RECORD_KEY: {"metric": m.name, "delta": str(delta)}})
+                 record={RECORD_KEY: {"metric": m.name, "delta": str(delta)}}, slurm=slurm)
     return None if table is None else write_study(out, warn=say)
 
 
 def resume_rate_control(folder: str, jobs: int = 2, program: str | None = None,
-                        progress=sys.stderr, warn=None) -> pd.DataFrame:
+                        progress=sys.stderr, warn=None, slurm=None) -> pd.DataFrame | None:
     """Run again what is not finished in a study folder (with its recorded
-    arguments, metric and delta) and return its table.
+    arguments, metric and delta) and return its table (None when `slurm`
+    submitted the runs without waiting for them).
 
     >>> resume_rate_control("studies/mera")                   # doctest: +SKIP
     """
     if not read_manifest(folder).get(RECORD_KEY):
         raise NotAScan(f"{folder} holds a scan, not a rate-control study")
     say = _say(warn)
-    scan(None, jobs=jobs, program=program, out=folder, resume=True, progress=progress,
-         warn=say)
-    return write_study(folder, warn=say)
+    done = scan(None, jobs=jobs, program=program, out=folder, resume=True, progress=progress,
+                warn=say, slurm=slurm)
+    return None if done is None else write_study(folder, warn=say)
 
 
 def collect_rate_control(folder: str, metric: str | None = None, warn=None) -> pd.DataFrame:
@@ -116,8 +120,11 @@ def collect_rate_control(folder: str, metric: str | None = None, warn=None) -> p
 
     >>> collect_rate_control("studies/mera", metric="t90")    # doctest: +SKIP
     """
-    collect(folder, warn)
-    return write_study(folder, metric, warn=_say(warn))
+    so_far = collect(folder, warn)
+    table = write_study(folder, metric, warn=_say(warn))
+    if so_far.attrs.get("job_in_queue"):        # a Slurm job still works on it
+        table.attrs["job_in_queue"] = so_far.attrs["job_in_queue"]
+    return table
 
 
 def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFrame:

@@ -67,6 +67,18 @@ def read_manifest(folder: str) -> dict:
     return manifest
 
 
+def write_manifest(folder: str, manifest: dict) -> None:
+    """Write scan.json of a scan folder (whole, or not at all).
+
+    >>> write_manifest("scans/ph", read_manifest("scans/ph"))    # doctest: +SKIP
+    """
+    path = os.path.join(folder, MANIFEST)
+    with open(path + ".part", "w", encoding="utf-8") as f:
+        json.dump(manifest, f, indent=1)
+        f.write("\n")
+    os.replace(path + ".part", path)
+
+
 def _wanted_of(entry: dict) -> float | None:
     try:
         return Parameters.from_args(entry["args"], check=False).wanted_time

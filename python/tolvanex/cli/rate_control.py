@@ -5,13 +5,17 @@
     tolvanex-rate-control --resume DIR [--jobs N] [--program NAME|PATH]
     tolvanex-rate-control --collect DIR [--metric ...]
 
+With --slurm (and the options of tolvanex-scan --slurm) a new study or a
+resume submits its runs to Slurm as one job array.
+
 Both barriers of every step are lowered, then raised, by --delta; the 38
 runs and the base run go through the scan machinery, each in a folder of
 its own under --out, which is a scan folder (tolvanex-scan --resume and
 --collect work on it too).  Writes rate_control.csv and rate_control.png
 there, prints the leading steps and the sum of the degrees, and warns when
 the sum rule fails.  Exit status 0; 1 when a step has no degree because a
-run failed or never reached the metric; 2 on a usage error.
+run failed or never reached the metric; 2 on a usage error; 3 (--collect)
+when the study's Slurm job is still queued or running.
 
 >>> main(["--version"])
 tolvanex-rate-control 1.1.0
@@ -32,9 +36,12 @@ from ..rate_metric import Metric
 from ..rate_plot import step_label
 from ..scan import ScanInterrupted
 from ..scan_lock import FolderBusy
+from ..slurm import SlurmError
+from ..slurm_scan import last_job
 from ..summary import NotAScan, read_manifest
 from .. import mechanism
 from .options import ArgumentParser, UsageError, output_closed, parse
+from .slurm_options import add_slurm_options, slurm_options
 
 PROG = "tolvanex-rate-control"
 #: Degrees below this are left out of the printed list (they are in the table).
@@ -73,6 +80,7 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--dry-run", action="store_true",
                    help="write the run folders and commands.txt only (then --collect)")
     p.add_argument("--no-progress", action="store_true", help="no progress line")
+    add_slurm_options(p)
     return p
 
 
@@ -142,21 +150,33 @@ def report(table) -> str:
 
 def _run(args) -> int:
     progress = None if args.no_progress else sys.stderr
+    slurm = slurm_options(args)
+    if slurm and (args.collect or args.dry_run):
+        raise UsageError("--slurm submits a new study or a resume; leave out "
+                         + ("--collect" if args.collect else "--dry-run"))
     if args.collect:
         table = collect_rate_control(args.collect, args.metric, warn)
     elif args.resume:
-        table = resume_rate_control(args.resume, args.jobs, args.program, progress, warn)
+        out = os.path.abspath(args.resume)
+        table = resume_rate_control(out, args.jobs, args.program, progress, warn, slurm)
     else:
         stem = os.path.splitext(os.path.basename(args.args_file))[0]
         out = args.out = os.path.abspath(args.out or f"rate-control-{stem}")
         table = rate_control(args.args_file, args.metric or "t50", args.delta, args.jobs,
-                             args.program, out, args.dry_run, progress, warn)
-        if table is None:
+                             args.program, out, args.dry_run, progress, warn, slurm)
+        if table is None and not slurm:
             n = len(read_manifest(out)["runs"])
             print(f"{n} runs prepared; their commands are in {os.path.join(out, 'commands.txt')}"
                   f"; then: {PROG} --collect {out}")
             return 0
+    if table is None:                           # submitted to Slurm
+        job = last_job(read_manifest(out))["job_id"]
+        print(job)
+        warn(f"follow it with squeue --jobs={job}; then: {PROG} --collect {out}")
+        return 0
     print(report(table))
+    if table.attrs.get("job_in_queue"):
+        return 3                                # degrees so far: the job goes on
     return 1 if table.attrs["failed"] else 0
 
 
@@ -177,7 +197,7 @@ def main(argv=None) -> int:
         warn(f"{e}; resume with {PROG} --resume {args.resume or args.out or 'DIR'}")
         return 128 + e.signum
     except (UsageError, ValueError, FileExistsError, NotAScan, FolderBusy,
-            ProgramNotFound, KeyError) as e:
+            ProgramNotFound, SlurmError, KeyError) as e:
         warn(str(e).strip("'\""))
         return 2
     except BrokenPipeError:

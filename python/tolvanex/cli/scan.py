@@ -7,6 +7,10 @@ in a folder of its own, and summarise the runs in summary.csv.
     tolvanex-scan --resume DIR [ARGS_FILE --vary ... --set ...] [--plot]
     tolvanex-scan --collect DIR [--plot]
 
+With --slurm [--partition P] [--time HH:MM:SS] [--max-parallel N]
+[--runs-per-task K] [--sbatch-arg=ARG ...] [--wait] a new scan or a resume
+submits its runs to Slurm as one job array.
+
 >>> main(["--version"])
 tolvanex-scan 1.1.0
 0
@@ -24,8 +28,11 @@ from ..programs import ProgramNotFound
 from ..scan import ScanInterrupted, collect, scan
 from ..scan_lock import FolderBusy
 from ..scan_plot import METRICS, plot_summary
+from ..slurm import SlurmError
+from ..slurm_scan import last_job
 from ..summary import NotAScan, read_manifest
 from .options import ArgumentParser, UsageError, output_closed, parse
+from .slurm_options import add_slurm_options, slurm_options
 
 PROG = "tolvanex-scan"
 
@@ -43,6 +50,11 @@ def _names_help() -> str:
         meaning = ("activation free energy of step direction N, kcal/mol"
                    if name == "barrier1" else MEANINGS[name])
         lines.append(f"  {shown:24s}{meaning}{also}")
+    lines.append("")
+    lines += ["exit status: 0 every run ended well; 1 a run failed or cannot be read;",
+              "  2 refused (one line on standard error); 3 (--collect) the scan's Slurm job is",
+              "  still queued or running: the summary is that of the runs so far; 130, 143",
+              "  stopped by SIGINT, SIGTERM"]
     lines.append("")
     lines.append("Example: tolvanex-scan examples/glutathione.args --vary pH=6.5:8.5:0.5 "
                  "--vary barrier12=16.6,18 --set wanted_time=10 --jobs 2 --out scans/ph --plot")
@@ -87,6 +99,7 @@ def parser() -> argparse.ArgumentParser:
                    help="what --plot draws: " + ", ".join(METRICS) +
                         " or a summary column (default: %(default)s)")
     p.add_argument("--no-progress", action="store_true", help="no progress line")
+    add_slurm_options(p)
     return p
 
 
@@ -108,6 +121,10 @@ def warn(message: str) -> None:
 
 def _run(args) -> int:
     progress = None if args.no_progress else sys.stderr
+    slurm = slurm_options(args)
+    if slurm and (args.collect or args.dry_run):
+        raise UsageError("--slurm submits a new scan or a resume; leave out "
+                         + ("--collect" if args.collect else "--dry-run"))
     if args.collect:
         if args.args_file or args.vary or args.set or args.out or args.dry_run or args.resume:
             raise UsageError("--collect takes only the scan folder (and --plot, --metric)")
@@ -123,7 +140,7 @@ def _run(args) -> int:
         out = os.path.abspath(args.resume)
         table = scan(args.args_file, _pairs(args.vary, "--vary"), _pairs(args.set, "--set"),
                      args.jobs, args.program, out, resume=True, sequential=args.sequential,
-                     dry_run=args.dry_run, progress=progress, warn=warn)
+                     dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm)
     else:
         if not args.args_file or not args.out:
             raise UsageError("give the arguments file and --out DIR")
@@ -135,7 +152,13 @@ def _run(args) -> int:
              _pairs(args.set, "--set")).points()
         table = scan(args.args_file, _pairs(args.vary, "--vary"), _pairs(args.set, "--set"),
                      args.jobs, args.program, out, sequential=args.sequential,
-                     dry_run=args.dry_run, progress=progress, warn=warn)
+                     dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm)
+    if table is None and slurm:
+        job = last_job(read_manifest(out))
+        print(job["job_id"])
+        warn(f"follow it with squeue --jobs={job['job_id']}; summarise it with {PROG} "
+             f"--collect {out} once it has ended")
+        return 0
     if table is None:
         n = len(read_manifest(out)["runs"])
         print(f"{n} run{'s' if n != 1 else ''} prepared; their commands are in "
@@ -144,6 +167,8 @@ def _run(args) -> int:
     print(os.path.join(out, "summary.csv"))
     if args.plot:
         _plot(out, table, args.metric)
+    if table.attrs.get("job_in_queue"):
+        return 3                            # a summary so far: the job goes on
     failed = table["ended"].eq("unreadable") | table["exit_status"].fillna(0).ne(0)
     return 1 if failed.any() else 0
 
@@ -173,7 +198,7 @@ def main(argv=None) -> int:
         warn(f"{e}; the runs' states are in {path}")
         return 128 + e.signum
     except (UsageError, ValueError, FileExistsError, NotAScan, FolderBusy,
-            ProgramNotFound) as e:
+            ProgramNotFound, SlurmError) as e:
         warn(str(e))
         return 2
     except BrokenPipeError:
