@@ -15,8 +15,10 @@ from .exact import exact_solution, exact_time_to, solve_exact  # noqa: E402
 from .parameters import Parameters  # noqa: E402
 from .runs import Run, RunError, run  # noqa: E402
 from .scan import ScanInterrupted, collect, scan  # noqa: E402
+from .rate_control import rate_control  # noqa: E402
+from .slurm import SlurmError, SlurmOptions  # noqa: E402
 from .summary import summary  # noqa: E402
 
-__all__ = ["Parameters", "Run", "RunError", "run", "scan", "summary", "collect",
-           "ScanInterrupted", "compare_with_exact", "exact_solution", "exact_time_to",
-           "solve_exact", "__version__"]
+__all__ = ["Parameters", "Run", "RunError", "run", "scan", "summary", "collect", "rate_control",
+           "ScanInterrupted", "SlurmOptions", "SlurmError", "compare_with_exact",
+           "exact_solution", "exact_time_to", "solve_exact", "__version__"]

@@ -46,6 +46,11 @@ TIME_NUMBER = re.compile(r"^(?:[-+]?\d\.\d{10}e[-+]\d{2,3}|%s)$" % _SPECIAL)
 VALUE_NUMBER = re.compile(r"^(?:[-+]?\d\.\d{5}e[-+]\d{2,3}|%s)$" % _SPECIAL)
 ROW_START = re.compile(r"^\s*[-+]?(?:\d|inf|nan)")
 
+#: The start of the note the trace file holds for each acceptor type.
+ACCEPTOR_NOTES = {1: "This run assumes that the Hg-coordinating molecule is MerA",
+                  2: "This run assumes that the Hg-coordinating molecule is a dithiol",
+                  3: "This run assumes that the Hg-coordinating molecule is a monothiol"}
+
 TRACE_COLUMNS = 17           # Time and 16 species
 ORGANIC_LABEL = "organic product"
 FLUX_HEADER_COLUMNS = 21     # Time, flux1 ... flux39
@@ -108,6 +113,17 @@ class TraceRun:
     @property
     def rows(self) -> list[list[str]]:
         return self.table.rows if self.table else []
+
+    @property
+    def acceptor_type(self) -> int | None:
+        """1 (MerA), 2 (dithiol) or 3 (monothiol), by the run's note on the
+        acceptor; None when it has none, as for a type with no acceptor
+        chemistry (the programs write a note for these three only)."""
+        for note in self.notes:
+            for number, words in ACCEPTOR_NOTES.items():
+                if note.startswith(words):
+                    return number
+        return None
 
 
 @dataclass

@@ -89,6 +89,23 @@ class Interpolant:
             return self.v[i - 1] * (1 - w) + self.v[i] * w
         return self.pchip(math.log(tq))
 
+    def log_slope(self, tq: float):
+        """The derivative of the interpolant in log time, t · dV/dt, at time
+        `tq` (0 < tq <= the last row's time).
+
+        >>> f = Interpolant([0, 1, 10, 100], [0, 1, 2, 3])
+        >>> round(float(f.log_slope(10.0)) * math.log(10), 6), float(f.log_slope(0.5))
+        (1.0, 0.5)
+        """
+        if not (0 < tq <= self.t[-1]):
+            raise ValueError(f"time {tq!r} s: a slope needs a time after 0 and not beyond "
+                             f"the last row ({self.t[-1]:g} s)")
+        i = int(np.searchsorted(self.t, tq))
+        if i <= self.first and not (i == self.first and self.t[i] == tq and self.pchip):
+            t0, t1 = self.t[i - 1], self.t[i]
+            return (self.v[i] - self.v[i - 1]) / (t1 - t0) * tq
+        return self.pchip(math.log(tq), 1)
+
     def crossing(self, k: int, target: float, column=None) -> float:
         """The time between rows k-1 and k at which the interpolated series
         (one column) equals `target`, given that it lies between their values."""

@@ -4,14 +4,18 @@ trace file: a short code and the program's own message.
 Codes: ``converted`` (P above 99 % of the enzyme amount), ``converted, P
 stable``, ``P stable`` (going on to twice the time would change P by less
 than 0.5 %), ``P stable, long run`` (the same, after billions of
-iterations), ``iteration limit``, ``time reached``, ``negative
-concentration``, ``interrupted (SIGINT)``, ``interrupted (SIGTERM)``,
+iterations), ``iteration limit``, ``time stood still`` (a block whose
+iterations did not advance the simulated time), ``time reached``,
+``negative concentration``, ``interrupted (SIGINT)``, ``interrupted (SIGTERM)``,
 ``failed (exit status N)``, ``stopped before the wanted time``, ``no trace
 rows``, ``incomplete trace file``, ``running or killed``, ``not run``,
 ``unknown`` (a trace file read without its console output).
 
 >>> stop_of_messages(["Extending the simulation to twice the current time would change P ..."])
 Stop(code='P stable', message='Extending the simulation to twice the current time would change P ...')
+>>> read_console("\\n average time  0.000e+00   target2 1.000e+01 \\nSimulated time did not "
+...              "advance during the last block. The computation has therefore been stopped\\n")[0]
+['Simulated time did not advance during the last block. The computation has therefore been stopped']
 """
 
 from __future__ import annotations
@@ -27,9 +31,11 @@ STOP_MESSAGES = [
     (re.compile(r"^Extending the simulation to twice the current time"), "P stable"),
     (re.compile(r"More than (2500|3000|10000) million iterations"), "P stable, long run"),
     (re.compile(r"More than 30000 million iterations"), "iteration limit"),
+    (re.compile(r"^Simulated time did not advance"), "time stood still"),
 ]
 MESSAGE_START = re.compile(
-    r"^(?:\. Substrate has been|Extending the simulation|More than \d+ million)", re.M)
+    r"^(?:\. Substrate has been|Extending the simulation|More than \d+ million"
+    r"|Simulated time did not advance)", re.M)
 BLOCK_REPORT_END = re.compile(r"\n average time  \S+   target2 \S+ ")
 ITERATIONS_LINE = re.compile(r"^\s*(-?\d+)  iterations were performed for", re.M)
 SIGNALS = {130: "SIGINT", 143: "SIGTERM"}

@@ -12,6 +12,7 @@ finished one, and ask it for values.
 from __future__ import annotations
 
 import json
+import math
 import os
 import signal
 import subprocess
@@ -61,6 +62,38 @@ def _program_of(folder: str) -> str | None:
             return json.load(f).get("program")
     except (OSError, ValueError, AttributeError):
         return None
+
+
+def _folder_parameters(folder: str):
+    """The arguments the run folder records (arguments.args, or the manifest
+    of the scan it belongs to) and the trace file name the manifest gives;
+    (None, None) if none."""
+    path = os.path.join(folder, rf.ARGUMENTS)
+    if os.path.exists(path):
+        return Parameters.read(path, check=False), None
+    return _recorded_in_scan(folder)
+
+
+def recorded_program(trace_path: str, trace_run) -> str | None:
+    """The program that made run `trace_run` of a trace file, as the run
+    folder around the file records it (`run` and scans write the arguments
+    file, or the scan's manifest, before the program starts, in a folder of
+    its own: what they record made the file's first run); None when no
+    record there names this trace file.
+
+    >>> recorded_program("examples/mera.args", None)
+    """
+    if trace_run is None or trace_run.number != 1:
+        return None
+    folder = os.path.dirname(os.path.abspath(trace_path))
+    try:
+        parameters, trace_name = _folder_parameters(folder)
+    except (OSError, ValueError):
+        return None
+    names = {trace_name, parameters and os.path.basename(parameters.trace)}
+    if os.path.basename(trace_path) not in names:
+        return None
+    return _program_of(folder)
 
 
 def _recorded_in_scan(folder: str):
@@ -147,12 +180,7 @@ class Run:
             folder, trace_path = path, None
         else:
             folder, trace_path = os.path.dirname(os.path.abspath(path)), path
-        parameters = None
-        if os.path.exists(os.path.join(folder, rf.ARGUMENTS)):
-            parameters = Parameters.read(os.path.join(folder, rf.ARGUMENTS), check=False)
-            trace_name = None
-        else:
-            parameters, trace_name = _recorded_in_scan(folder)
+        parameters, trace_name = _folder_parameters(folder)
         if trace_path is None:
             trace_path = _find_trace(folder, parameters, trace_name)
         if os.path.isdir(trace_path):
@@ -228,6 +256,22 @@ class Run:
         return pd.DataFrame(self._interpolant(q), columns=self.trace.columns,
                             index=pd.Index(q, name="time_s"))
 
+    def elasticity(self, time: float, species: str = "P") -> float:
+        """d ln(species) / d ln(time) at `time` (s), on the interpolant of
+        `at`: how much a species grows, relatively, for a relative step in
+        time.  With every rate constant multiplied by one factor λ a run's
+        curves only shift in log time, so this is also d ln(value) / d ln λ.
+
+        >>> r.elasticity(10.0)                                   # doctest: +SKIP
+        1.43...
+        """
+        self.at(time)                               # builds the interpolant, checks the time
+        column = self.trace.columns.get_loc(species)
+        value = float(self._interpolant(time)[0][column])
+        if value == 0:
+            return math.nan
+        return float(self._interpolant.log_slope(float(time))[column]) / value
+
     def time_to(self, fraction: float, species: str = "P", enzyme: float | None = None) -> float:
         """The first time (s) at which `species` reaches `fraction` of the
         enzyme amount (t50 is ``time_to(0.5)``); NaN when the run never gets
@@ -251,14 +295,35 @@ class Run:
                                     enzyme if enzyme is not None else self._amount(), fraction)
 
     def plot(self, path: str | None = None, **options) -> str:
-        """Draw the run as the plot tool does (`tolvanex.plotting.draw`);
-        the picture goes to `path`, by default beside the trace file.
+        """Draw the run as the plot tool does (`tolvanex.plotting.draw`:
+        options normalise, enzyme, title, species, dpi, linear_time); the
+        picture goes to `path` (PNG, SVG or PDF by its extension), by
+        default beside the trace file as PNG.
 
-        >>> r.plot("glutathione.png", normalise=True)            # doctest: +SKIP
-        'glutathione.png'
+        >>> r.plot("glutathione.pdf", normalise=True, species="A,S,P")  # doctest: +SKIP
+        'glutathione.pdf'
         """
         from . import plotting
         return plotting.draw_run(self, path, **options)
+
+    def to_csv(self, path: str, fluxes: bool = False, raw_labels: bool = False) -> str:
+        """Write the concentration table (with ``fluxes=True`` the table of
+        cumulative net fluxes) as CSV, as ``tolvanex-plot --csv`` does: a
+        header with units (``time_s``, ``A_mol_per_L`` ...; the product
+        named for the acceptor type), the numbers exactly as in the file.
+
+        >>> r.to_csv("mera.csv")                                 # doctest: +SKIP
+        'mera.csv'
+        """
+        from . import csv_export
+        if fluxes:
+            if self.raw_flux is None:
+                raise ValueError(f"{self.trace_path}: this run has no flux table")
+            csv_export.write_flux_csv(self.raw_flux, path, raw_labels)
+        else:
+            acceptor_type = self.parameters.acceptor_type if self.parameters else None
+            csv_export.write_trace_csv(self.raw_trace, path, raw_labels, acceptor_type)
+        return path
 
     def __repr__(self):
         return (f"<Run {self.trace_path}: {self.stop.code}, {len(self.trace)} rows"

@@ -14,7 +14,6 @@ line, for a cluster scheduler), ``NNN_name=value_...`` run folders
 
 from __future__ import annotations
 
-import json
 import os
 import signal
 import sys
@@ -22,14 +21,16 @@ import tempfile
 import threading
 import time
 
-from . import __version__, run_folder as rf
+from . import __version__, run_folder as rf, slurm_scan
+from .cases import Cases
 from .execution import Executor
 from .grid import Grid
 from .parameters import Parameters
 from .programs import PACKAGE_DIR, find_program
 from .progress import Progress
 from .scan_lock import FolderBusy, ScanLock
-from .summary import MANIFEST, read_manifest, summary, write_summary
+from .slurm import SlurmOptions
+from .summary import MANIFEST, read_manifest, summary, write_manifest, write_summary
 
 COMMANDS = "commands.txt"
 
@@ -48,9 +49,9 @@ def _base(base) -> tuple[Parameters, str | None]:
     return Parameters.read(base), os.path.abspath(base)
 
 
-def _manifest(grid: Grid, points, program: str, args_file: str | None) -> dict:
+def _manifest(grid, points, program: str, args_file: str | None, record=None) -> dict:
     return {"version": __version__, "program": program, "python": PACKAGE_DIR,
-            "args_file": args_file, **grid.record(),
+            "args_file": args_file, **(record or {}), **grid.record(),
             "runs": [{"folder": p.folder, "values": p.values, "args": p.parameters.to_args()}
                      for p in points]}
 
@@ -58,17 +59,11 @@ def _manifest(grid: Grid, points, program: str, args_file: str | None) -> dict:
 def _same_grid(recorded: dict, wanted: dict) -> str | None:
     """What differs between the recorded grid and the one asked for, or None."""
     for key, what in (("base_args", "base arguments"), ("varied", "varied values"),
-                      ("set", "fixed values"), ("trace_name", "trace file name")):
-        if recorded.get(key, {} if key == "set" else None) != wanted[key]:
+                      ("cases", "cases"), ("set", "fixed values"),
+                      ("trace_name", "trace file name")):
+        if recorded.get(key, {} if key == "set" else None) != wanted.get(key):
             return what
     return None
-
-
-def _write_json(path: str, data: dict) -> None:
-    with open(path + ".part", "w", encoding="utf-8") as f:
-        json.dump(data, f, indent=1)
-        f.write("\n")
-    os.replace(path + ".part", path)
 
 
 def _prepare_new(out: str, manifest: dict, points) -> None:
@@ -83,7 +78,7 @@ def _prepare_new(out: str, manifest: dict, points) -> None:
     for p in points:
         os.makedirs(os.path.join(out, p.folder), exist_ok=True)
         p.parameters.write(os.path.join(out, p.folder, rf.ARGUMENTS))
-    _write_json(os.path.join(out, MANIFEST), manifest)
+    write_manifest(out, manifest)
     with open(os.path.join(out, COMMANDS), "w", encoding="utf-8") as f:
         for p in points:
             f.write(rf.command_line(os.path.join(out, p.folder), manifest["program"],
@@ -208,13 +203,17 @@ def _carry_out(out: str, points, pending, program: str, jobs: int, sequential: b
 
 def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
          out: str | None = None, resume: bool = False, sequential: bool = False,
-         dry_run: bool = False, progress=sys.stderr, warn=None):
+         dry_run: bool = False, progress=sys.stderr, warn=None, cases=None, record=None,
+         slurm: SlurmOptions | None = None):
     """Run `program` over the grid and return the summary (a DataFrame).
 
     `base` is a `Parameters` or an arguments file; `vary` maps names to a
     list of values or a text ``a,b,c`` / ``start:stop:step``; `set` maps
-    names to one value.  Every grid point is checked before anything runs
-    (ValueError naming the parameter).  `out` is the scan folder (a fresh
+    names to one value.  Instead of `vary`, `cases` is an explicit list of
+    named cases [(name, {parameter: value})] (`tolvanex.cases`).  Every
+    grid point is checked before anything runs (ValueError naming the
+    parameter).  `record` adds entries of its own to scan.json (a study's
+    settings; they are kept on resume).  `out` is the scan folder (a fresh
     temporary one when None).  With `resume`, `out` must hold a scan made for
     the same grid (`base` None: the recorded one): its finished runs are kept
     and the others emptied and run again.  `progress` is the stream of the
@@ -223,13 +222,26 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     runs after their current block, writes the summary and raises
     ScanInterrupted.
 
+    With `slurm` (`SlurmOptions`) the runs to do are submitted to Slurm as
+    one job array (`tolvanex.slurm_scan`) instead of being run here; the
+    call returns None at once, or, with ``slurm.wait``, follows the array
+    to its end and returns the summary (a signal cancels the array).  A
+    scan folder whose Slurm job is still queued or running is not resumed
+    (FolderBusy).
+
     >>> scan("examples/mera.args", vary={"pH": [6.8, 7.2]}, set={"wanted_time": 1e-3},
     ...      out="scans/mera")[["pH", "ended", "P_at_wanted_mol_per_L"]]  # doctest: +SKIP
         pH         ended  P_at_wanted_mol_per_L
     0  6.8  time reached           3.2...e-08
     1  7.2  time reached           3.1...e-08
+    >>> scan("examples/mera.args", vary={"pH": "6:8:0.1"}, out="scans/wide",
+    ...      slurm=SlurmOptions(partition="short", max_parallel=50))   # doctest: +SKIP
     """
     say = warn or (lambda message: print(f"tolvanex-scan: {message}", file=sys.stderr))
+    if slurm is not None:
+        slurm.check()
+        if dry_run:
+            raise ValueError("a dry run submits nothing: leave out the Slurm options")
     out = os.path.abspath(out) if out else tempfile.mkdtemp(prefix="tolvanex-scan-")
     if resume:
         recorded = read_manifest(out)
@@ -237,12 +249,15 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             base = Parameters.from_args(recorded["base_args"], check=False)
             vary = vary or {n: v for n, v in recorded.get("varied", [])}
             set = set or recorded.get("set", {})
+            cases = cases or recorded.get("cases")
         program = program or recorded.get("program")
     base, args_file = _base(base)
-    grid = Grid(base, vary, set)
+    if cases is not None and vary:
+        raise ValueError("give varied values or a list of cases, not both")
+    grid = Cases(base, cases, set) if cases is not None else Grid(base, vary, set)
     points = grid.points()
     program = find_program(program)
-    manifest = _manifest(grid, points, program, args_file)
+    manifest = _manifest(grid, points, program, args_file, record)
     os.makedirs(out, exist_ok=True)
     with ScanLock(out, say), _Signals() as signals:
         if resume:
@@ -255,17 +270,25 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
                 raise ValueError(f"{out} was scanned with {recorded['program']}, not {program}")
             if [r["folder"] for r in recorded["runs"]] != [p.folder for p in points]:
                 raise ValueError(f"{out}: the recorded run folders are not this grid's")
+            slurm_scan.ensure_ended(out, recorded)
             manifest["args_file"] = recorded.get("args_file") or args_file
-            _write_json(os.path.join(out, MANIFEST), {**recorded, **manifest})
+            manifest = {**recorded, **manifest}
+            write_manifest(out, manifest)
             pending = _unfinished(out, points)
             say(f"resuming {out}: {len(points) - len(pending)} of {len(points)} runs "
-                "finished" + (", running the others" if pending else ""))
+                "finished" + ((", submitting the others" if slurm else ", running the others")
+                              if pending else ""))
         else:
             _prepare_new(out, manifest, points)
             pending = points
         if dry_run:
             return None
-        _carry_out(out, points, pending, program, jobs, sequential, progress, say, signals)
+        if slurm is not None and pending:
+            if not _on_slurm(out, manifest, points, pending, program, slurm, progress, say,
+                             signals):
+                return None
+        else:
+            _carry_out(out, points, pending, program, jobs, sequential, progress, say, signals)
         table = summary(out)
         write_summary(out, table)
     if signals.received:
@@ -273,15 +296,45 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     return table
 
 
+def _on_slurm(out: str, manifest: dict, points, pending, program: str, options: SlurmOptions,
+              progress, say, signals) -> bool:
+    """Submit the pending runs as one job array; with ``options.wait``
+    follow it to its end.  Whether the runs have ended here."""
+    stop_file = os.path.join(out, STOP_FILE)
+    if os.path.exists(stop_file):           # left by a scan killed while stopping
+        os.remove(stop_file)
+    folders = [os.path.join(out, p.folder) for p in pending]
+    commands = [rf.command_line(f, program, p.parameters.to_args(), stop_file)
+                for f, p in zip(folders, pending)]
+    slurm_scan.submit_runs(out, manifest, [p.folder for p in pending], commands, options, say)
+    if not options.wait:
+        return False
+    try:
+        slurm_scan.wait_for(out, manifest, [os.path.join(out, p.folder) for p in points],
+                            stop_file, options, progress, signals, say)
+    finally:
+        if os.path.exists(stop_file):
+            os.remove(stop_file)
+    return True
+
+
 def collect(folder: str, warn=None):
     """Write summary.csv of an existing scan folder (its runs carried out
     elsewhere, e.g. by a cluster scheduler) and return the summary.
+    While the scan's Slurm job is still queued or running, the summary is
+    that of the runs so far, `warn` is told, and ``attrs["job_in_queue"]``
+    of the summary names the job.
 
     >>> collect("scans/ph-study")["ended"].value_counts()      # doctest: +SKIP
     """
     folder = os.path.abspath(folder)
     read_manifest(folder)
     with ScanLock(folder, warn):
+        busy = slurm_scan.job_in_queue(folder, read_manifest(folder))
         table = summary(folder)
         write_summary(folder, table)
+    if busy:
+        table.attrs["job_in_queue"] = busy
+        (warn or (lambda message: None))(
+            f"{busy}: the summary shows the runs ended so far; collect again once it has ended")
     return table

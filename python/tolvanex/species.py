@@ -60,5 +60,43 @@ TRACE_COLUMN_OF = {s.label: s.trace_column for s in SPECIES if s.trace_column is
 LABEL_OF_TRACE_COLUMN = {v: k for k, v in TRACE_COLUMN_OF.items()}
 INTERMEDIATES = tuple(s.label for s in SPECIES if s.role == "intermediate")
 
-#: What each acceptor type's product is, for readers of a table.
-PRODUCT_NAME = {1: "Hg-MerA", 2: "Hg-dithiol", 3: "Hg(SR)2, two monothiols"}
+#: The product P of each acceptor type (1 MerA, 2 a dithiol, 3 a monothiol):
+#: Hg(II) bound by MerA's thiol pair, by the dithiol, or by two monothiols.
+#: The trace file calls it "Hg(SCH3)2" whatever the acceptor.
+PRODUCT_NAME = {1: "HgMerA", 2: "Hg(dithiol)", 3: "Hg(SR)2"}
+#: The same in a column name (letters, digits and underscores only).
+PRODUCT_COLUMN = {1: "HgMerA", 2: "Hg_dithiol", 3: "HgSR2"}
+
+
+def _acceptor_type(value) -> int | None:
+    """1, 2 or 3 when `value` equals one exactly (as the programs compare
+    it: 1.0 is MerA, 1.5 no type at all), else None."""
+    try:
+        number = float(value)
+    except (TypeError, ValueError):
+        return None
+    return int(number) if number in (1, 2, 3) else None
+
+
+def product_name(acceptor_type) -> str | None:
+    """What the product is for an acceptor type, None for a type without
+    acceptor chemistry (or not known).
+
+    >>> product_name(1), product_name(3.0), product_name(1.5), product_name(None)
+    ('HgMerA', 'Hg(SR)2', None, None)
+    """
+    return PRODUCT_NAME.get(_acceptor_type(acceptor_type))
+
+
+def column_name(label: str, acceptor_type=None) -> str:
+    """A species' name in a CSV header or DataFrame with its unit: the
+    label, for the product also what it is, then ``_mol_per_L``; only
+    letters, digits and underscores.
+
+    >>> column_name("A"), column_name("apoMerB"), column_name("P", 1), column_name("P", 3)
+    ('A_mol_per_L', 'apoMerB_mol_per_L', 'P_HgMerA_mol_per_L', 'P_HgSR2_mol_per_L')
+    >>> column_name("P"), column_name("P", 2)
+    ('P_mol_per_L', 'P_Hg_dithiol_mol_per_L')
+    """
+    product = PRODUCT_COLUMN.get(_acceptor_type(acceptor_type)) if label == "P" else None
+    return label + (f"_{product}" if product else "") + "_mol_per_L"

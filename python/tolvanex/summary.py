@@ -1,6 +1,7 @@
 """The summary of a scan: one row per run, read from its folder.
 
-Columns: ``folder``; the varied values as typed; ``ended`` and ``message``
+Columns: ``folder``; the varied values as typed (a scan of named cases:
+``case``, the case's name); ``ended`` and ``message``
 (how the run ended, `tolvanex.outcome`); ``end_time_s`` (the time the run
 reached) and ``wanted_time_s``; ``P_at_wanted_mol_per_L`` (product),
 ``S_at_wanted_mol_per_L`` (acceptor), ``A_at_wanted_mol_per_L`` (HgMerB)
@@ -26,6 +27,7 @@ import os
 import pandas as pd
 
 from . import files, run_folder as rf
+from .cases import CASE_COLUMN
 from .outcome import judge
 from .parameters import Parameters
 from .runs import Run
@@ -63,6 +65,18 @@ def read_manifest(folder: str) -> dict:
     if not isinstance(manifest, dict) or not isinstance(manifest.get("runs"), list):
         raise NotAScan(f"{path} is not the record of a scan")
     return manifest
+
+
+def write_manifest(folder: str, manifest: dict) -> None:
+    """Write scan.json of a scan folder (whole, or not at all).
+
+    >>> write_manifest("scans/ph", read_manifest("scans/ph"))    # doctest: +SKIP
+    """
+    path = os.path.join(folder, MANIFEST)
+    with open(path + ".part", "w", encoding="utf-8") as f:
+        json.dump(manifest, f, indent=1)
+        f.write("\n")
+    os.replace(path + ".part", path)
 
 
 def _wanted_of(entry: dict) -> float | None:
@@ -132,6 +146,8 @@ def summary(folder: str) -> pd.DataFrame:
     """
     manifest = read_manifest(folder)
     names = [n for n, _ in manifest.get("varied", [])]
+    if "cases" in manifest:
+        names.append(CASE_COLUMN)
     rows = [summarise_run(folder, entry) for entry in manifest["runs"]]
     table = pd.DataFrame(rows, columns=["folder"] + names + COLUMNS)
     for column in INTEGERS:

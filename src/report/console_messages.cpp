@@ -1,21 +1,54 @@
 #include "report/console_messages.h"
 
+#include <cstdlib>
+
+#include "setup/run_parameters.h"
+
 namespace tolvanex {
 namespace {
 const char* const kSeparator =
     "\n*************************************************************** \n";
 }  // namespace
 
+namespace {
+const char* const kSyntax =
+    "You should run the program with the following syntax:\ntolvanex [concentration of "
+    "organomercurial (optional)] [number of steps with timestep tightening] "
+    "[initial_timestep][pH] [type of molecule] [how many seconds of kinetic information you "
+    "want] [HgMerB (or free MerB) concentration] [concentration of the Hg-removing molecules "
+    "tested] [barriers in kcal.mol-1 for the 38 reaction steps] [name of output file]\n Type "
+    "of molecule is : 1 for MerA, 2 for dithiothreitol, 3 for GSH";
+}  // namespace
+
 void print_usage(int user_argument_count, std::FILE* console) {
-  std::fprintf(console,
-               "You have %d arguments, instead of 46 or 47 . \nYou should run the program with "
-               "the following syntax:\ntolvanex [concentration of organomercurial (optional)] "
-               "[number of steps with timestep tightening] [initial_timestep][pH] [type of "
-               "molecule] [how many seconds of kinetic information you want] [HgMerB (or free "
-               "MerB) concentration] [concentration of the Hg-removing molecules tested] "
-               "[barriers in kcal.mol-1 for the 38 reaction steps] [name of output file]\n Type "
-               "of molecule is : 1 for MerA, 2 for dithiothreitol, 3 for GSH",
-               user_argument_count);
+  std::fprintf(console, "You have %d arguments, instead of 46 or 47 . \n", user_argument_count);
+  std::fputs(kSyntax, console);
+}
+
+void print_help(std::FILE* console) {
+  std::fputs(kSyntax, console);
+  std::fputs("\n", console);
+}
+
+void print_version(const char* program_name, std::FILE* console) {
+  std::fprintf(console, "%s %s\n", program_name, TOLVANEX_VERSION);
+}
+
+void warn_non_numeric_arguments(int user_argument_count, const char* const* user_arguments) {
+  for (int i = 0; i < user_argument_count; ++i) {
+    const int from_end = user_argument_count - i;
+    const char* text = user_arguments[i];
+    if (from_end == kTraceArgument || is_whole_number(text)) continue;
+    const ArgumentMeaning meaning = argument_meaning(from_end);
+    char name[24];
+    if (meaning.step != 0) {
+      std::snprintf(name, sizeof name, "%s %d", meaning.name, meaning.step);
+    } else {
+      std::snprintf(name, sizeof name, "%s", meaning.name);
+    }
+    std::fprintf(stderr, "tolvanex: warning: argument %d (%s) is \"%s\", not a number; it is read as %g\n",
+                 i + 1, name, text, std::atof(text));
+  }
 }
 
 void print_organomercurial_start(double PHMB, double MerB, std::FILE* console) {

@@ -12,6 +12,17 @@ namespace tolvanex {
 // The usage text for a wrong number of user arguments (no line end at its end).
 void print_usage(int user_argument_count, std::FILE* console);
 
+// The same syntax for --help, without the count and with a line end.
+void print_help(std::FILE* console);
+
+// "NAME VERSION" and a line end, for --version.
+void print_version(const char* program_name, std::FILE* console);
+
+// On standard error, one line for each numeric argument that is not wholly a
+// number, with its position in the list as given, its meaning and the value
+// atof reads from it. The count must be a valid one.
+void warn_non_numeric_arguments(int user_argument_count, const char* const* user_arguments);
+
 // Organomercurial mode: the starting amounts of PHMB and MerB.
 void print_organomercurial_start(double PHMB, double MerB, std::FILE* console);
 

@@ -23,12 +23,18 @@ struct OutputStreams {
 
 // Opens the trace file, then the flux file, for appending. On failure prints
 // "tolvanex: cannot open PATH: REASON" and returns false; a flux file that
-// fails leaves the trace file closed again.
+// fails leaves the trace file closed again, and removed when this call
+// created it. A trace file that is the flux file by another path is refused
+// the same way, with a message naming both, before anything is written.
 bool open_output_files(const char* trace_path, OutputStreams& out);
 
 // Pushes what has been written to both files out to the system. On failure
 // prints "tolvanex: cannot write PATH" and returns false.
 bool flush_output_files(const OutputStreams& out);
+
+// Pushes the console out; on a failure now or in an earlier write prints
+// "tolvanex: cannot write standard output: REASON" and returns false.
+bool flush_console(std::FILE* console);
 
 // Closes the trace file, then the flux file, with the same check.
 bool close_output_files(OutputStreams& out);

@@ -22,6 +22,10 @@ void install_interruption_handlers() {
     if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
     struct sigaction handler {};
     handler.sa_handler = record_signal;
+    // A write blocked on a slow pipe or FIFO goes on after the handler
+    // instead of failing with EINTR, which would drop stdio's buffer (the
+    // console) or end the run as a write error (a file).
+    handler.sa_flags = SA_RESTART;
     sigemptyset(&handler.sa_mask);
     sigaction(signal_number, &handler, nullptr);
   }

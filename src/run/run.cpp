@@ -102,7 +102,9 @@ bool Run<pruning>::run_block() {
                out_.console);
     control_.stop();
   }
-  if (interruption_signal() != 0) control_.stop();
+  if (const int signal_number = interruption_signal(); signal_number != 0) {
+    control_.interrupt(signal_number, progress.time);
+  }
   return true;
 }
 

@@ -6,6 +6,12 @@ namespace tolvanex {
 
 double eyring_rate_constant(double barrier_kcal_per_mol) {
   const double x = ((barrier_kcal_per_mol * 4184) / 8.314) / 298;
+  // A NaN barrier gives a NaN constant whose sign is the barrier's flipped,
+  // as exp(-x) x prefactor carries it on x86-64 when the minus is a sign
+  // flip of x. A compiler may instead fold the minus into the constants
+  // above (clang does), which keeps the sign: spelled out, both print the
+  // same "-nan" for "nan".
+  if (std::isnan(x)) return -x;
   return std::exp(-x) * kEyringPrefactor;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 namespace tolvanex {
 
@@ -39,6 +40,42 @@ inline bool is_valid_argument_count(int user_argument_count) {
   return user_argument_count == kPlainArgumentCount ||
          user_argument_count == kOrganomercurialArgumentCount;
 }
+
+// The user arguments by their position from the end, and their short names
+// (those of the usage synopsis); 2 to 39 are the barriers of steps 38 to 1.
+enum ArgumentFromEnd : int {
+  kTraceArgument = 1,
+  kLastBarrierArgument = 2,
+  kFirstBarrierArgument = 39,
+  kAcceptorArgument = 40,
+  kEnzymeArgument = 41,
+  kWantedTimeArgument = 42,
+  kTypeArgument = 43,
+  kPHArgument = 44,
+  kTimestepArgument = 45,
+  kTarget2Argument = 46,
+  kOrganomercurialArgument = 47,
+};
+inline constexpr std::array<const char*, kOrganomercurialArgument - kAcceptorArgument + 1>
+    kNamedNumberArguments = {"acceptor", "enzyme",   "wanted_time", "type",
+                             "pH",       "timestep", "target2",     "organomercurial"};
+
+// What an argument is: a name, or for a barrier "barrier" and its step.
+struct ArgumentMeaning {
+  const char* name;
+  int step;  // 1 to 38 for a barrier, else 0
+};
+inline ArgumentMeaning argument_meaning(int position_from_end) {
+  if (position_from_end == kTraceArgument) return {"trace", 0};
+  if (position_from_end <= kFirstBarrierArgument) {
+    return {"barrier", kFirstBarrierArgument + 1 - position_from_end};
+  }
+  return {kNamedNumberArguments[static_cast<std::size_t>(position_from_end - kAcceptorArgument)], 0};
+}
+
+// The whole text is one number as atof reads it (decimal or hexadecimal,
+// inf or nan, after optional blanks and a sign), with nothing after it.
+bool is_whole_number(const char* text);
 
 // Converts the user arguments (the program's name excluded) into a filled
 // record. The count must already have been checked with is_valid_argument_count.

@@ -1,15 +1,33 @@
-"""tools/tolvanex-plot: CSV export of the chosen run, and pictures, checked
-for being written, non-empty and of the right kind and size (not pixels)."""
+"""tools/tolvanex-plot and Run.plot: CSV export of the chosen run, and
+pictures, checked for being written, non-empty and of the right kind and
+size (not pixels), and a user's mistakes told on one line."""
 
+import contextlib
 import csv
+import io
 import os
 import shutil
 import struct
 import subprocess
 import xml.etree.ElementTree as ET
 
-from common import (FLUX_LABELS, PLOT, TRACE_LABELS, TempDir, example_words, raw_flux,
-                    raw_trace, read_text, run_program, run_tool)
+from common import (FLUX_LABELS, PLOT, TRACE_LABELS, TempDir, example_words, program,
+                    raw_flux, raw_trace, read_text, run_program, run_tool)
+import tolvanex  # noqa: E402  (found through common)
+from tolvanex.cli.plot import main as plot_main
+from tolvanex.plotting import many_line_styles
+
+# The trace file's columns in its order, as species labels (Time first); the
+# product of MerA is Hg(II) on MerA.
+UNIT_HEADER = ["time_s"] + [f"{label}_mol_per_L" for label in
+                            "A S C D E F G I J K L M N apoMerB P_HgMerA Q".split()]
+FLUX_HEADER = ["time_s"] + [f"total_flux{n}_mol_per_L" for n in range(1, 38, 2)]
+SVG_TEXT = "{http://www.w3.org/2000/svg}text"
+
+
+def svg_texts(path):
+    return [" ".join("".join(e.itertext()).split()) for e in ET.parse(path).iter()
+            if e.tag == SVG_TEXT]
 
 
 class Plot(TempDir):
@@ -36,8 +54,23 @@ class Plot(TempDir):
                     self.assertIn("holds 2 runs", result.stderr)
                     continue
                 self.assertEqual((result.returncode, result.stderr), (0, ""))
-                self.assertEqual(self.read_csv(t), [TRACE_LABELS] + raw_trace(self.trace, run)[1])
-                self.assertEqual(self.read_csv(f), [FLUX_LABELS] + raw_flux(self.flux, run))
+                self.assertEqual(self.read_csv(t), [UNIT_HEADER] + raw_trace(self.trace, run)[1])
+                self.assertEqual(self.read_csv(f), [FLUX_HEADER] + raw_flux(self.flux, run))
+        # The files' own labels, as earlier versions wrote them.
+        result = run_tool(PLOT, self.trace, "--csv", t, "--flux", self.flux, "--flux-csv", f,
+                          "--raw-labels")
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(self.read_csv(t), [TRACE_LABELS] + raw_trace(self.trace)[1])
+        self.assertEqual(self.read_csv(f), [FLUX_LABELS] + raw_flux(self.flux))
+
+    def test_product_named_for_the_acceptor(self):
+        for example, product in (("glutathione", "P_HgSR2"), ("dithiothreitol", "P_Hg_dithiol")):
+            with self.subTest(example=example):
+                run_program(self.path(example), example_words(example, time=1e-6))
+                result = run_tool(PLOT, self.path(example, example + ".trace"), "--csv", "-")
+                header = result.stdout.split("\n")[0].split(",")
+                self.assertEqual(header[15], product + "_mol_per_L")
+                self.assertEqual(header[:15] + header[16:], UNIT_HEADER[:15] + UNIT_HEADER[16:])
 
     def test_interrupted_file_loads_with_a_warning(self):
         with open(self.path("cut.trace"), "w", encoding="latin-1", newline="") as f:
@@ -46,7 +79,7 @@ class Plot(TempDir):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stderr, r"warning: .*incomplete row")
         self.assertEqual(list(csv.reader(result.stdout.splitlines())),
-                         [TRACE_LABELS] + raw_trace(self.trace)[1][:-1])
+                         [UNIT_HEADER] + raw_trace(self.trace)[1][:-1])
 
     def png_size(self, path):
         with open(path, "rb") as f:
@@ -65,19 +98,70 @@ class Plot(TempDir):
         self.assertEqual((result.returncode, result.stdout), (0, self.path("mera.png\n")),
                          result.stderr)
         two = self.png_size(self.path("mera.png"))
+        self.assertEqual(two[0], 1100)                # 11 inches at 100 dpi
         three = self.path("3.png")
-        result = run_tool(PLOT, self.trace, "--flux", self.flux, "--run", 1, "-o", three)
+        result = run_tool(PLOT, self.trace, "--flux", self.flux, "--run", 1, "-o", three,
+                          "--dpi", 200)
         self.assertEqual(result.returncode, 0, result.stderr)
         three = self.png_size(three)
-        self.assertTrue(three[0] == two[0] and three[1] > two[1], (two, three))   # a third panel
+        self.assertTrue(three[0] == 2 * two[0] and three[1] > 2 * two[1], (two, three))
         svg = self.path("a.svg")
         result = run_tool(PLOT, self.trace, "--flux", self.flux, "--normalise", "-o", svg)
         self.assertEqual(result.returncode, 0, result.stderr)
-        texts = {" ".join("".join(e.itertext()).split()) for e in ET.parse(svg).iter()
-                 if e.tag == "{http://www.w3.org/2000/svg}text"}
-        for label in ["time (s)", "concentration (mol/L)"] + TRACE_LABELS[1:] + FLUX_LABELS[1:]:
+        texts = svg_texts(svg)
+        for label in (["time (s)", "concentration (mol/L)", "HgMerA (P)"]
+                      + [c for c in TRACE_LABELS[1:] if c != "Hg(SCH3)2"] + FLUX_LABELS[1:]):
             name = " ".join(label.split())
             self.assertTrue(any(t == name or t.startswith(name + " (") for t in texts), name)
+        self.assertIn("MerA acceptor 1 mM, HgMerB 1 µM, pH 7.1", texts)
+        self.assertIn("mera.trace, run 2 of 2 — program not recorded", texts)
+        # Flux panels of 19 lines: no two alike in colour and style.
+        self.assertEqual(len({tuple(s.items()) for s in many_line_styles()[:19]}), 19)
+
+    def test_formats_species_and_time_axis(self):
+        pdf, svg = self.path("m.pdf"), self.path("p.svg")
+        result = run_tool(PLOT, self.trace, "--flux", self.flux, "-o", pdf)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(pdf, "rb") as f:
+            self.assertEqual(f.read(5), b"%PDF-")
+        result = run_tool(PLOT, self.trace, "--species", "a,P", "--linear-time", "-o", svg)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        texts = svg_texts(svg)
+        self.assertIn("0.0", texts)                   # time 0 on a linear axis
+        self.assertEqual([t for t in texts if t.endswith(("(A)", "(P)", "(C)", "(S)"))],
+                         ["HgMerB (A)", "HgMerA (P)"])
+        self.assertNotIn("Intermediates", texts)
+
+    def test_mistakes_told_on_one_line(self):
+        png = os.path.join(os.path.dirname(os.path.dirname(PLOT)), "docs", "mera.png")
+        cases = [([png], "no run found"),                               # not a trace file
+                 ([self.trace, "-o", self.path("x.jpg")], "PNG, SVG or PDF"),
+                 ([self.trace, "-o", self.path("none", "x.png")], "there is no folder"),
+                 ([self.trace, "--species", "A,O1"], "no species 'O1' in this run; its "
+                  "species are A, S, C, D, E, F, G, I, J, K, L, M, N, apoMerB, P, Q"),
+                 ([self.trace, "--dpi", "0"], "dpi 0.0"),
+                 ([self.trace, "--dpi", "high"], "--dpi: invalid float value"),
+                 ([self.path()], "is a folder")]
+        for args, message in cases:                    # in this process: faster
+            with self.subTest(args=args[1:]):
+                err = io.StringIO()
+                with contextlib.redirect_stderr(err):
+                    status = plot_main([str(a) for a in args])
+                self.assertNotEqual(status, 0)
+                self.assertEqual(err.getvalue().count("\n"), 1, err.getvalue())
+                self.assertIn(message, err.getvalue())
+        self.assertFalse(os.path.exists(self.path("x.jpg")))
+
+    def test_run_plot_names_the_program(self):
+        p = tolvanex.Parameters.read(os.path.join(os.path.dirname(os.path.dirname(PLOT)),
+                                                  "examples", "glutathione.args"))
+        r = tolvanex.run(p.replace(wanted_time=1e-6), program("tolvanex_unpruned"),
+                         self.path("unpruned"))
+        svg = r.plot(self.path("unpruned.svg"), species=["S"])
+        self.assertEqual(svg_texts(svg)[-2:], ["glutathione.trace — tolvanex_unpruned",
+                                               "monothiol acceptor 1 mM, HgMerB 1 µM, pH 7.4"])
+        with self.assertRaisesRegex(ValueError, "give a name ending in .png, .svg or .pdf"):
+            r.plot(self.path("unpruned.eps"))
 
     def test_flux_run_of_another_run_refused(self):
         run_program(self.path("dtt"), example_words("dithiothreitol", time=1e-5))

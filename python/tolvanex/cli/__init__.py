@@ -1,2 +1,4 @@
-"""The command-line faces of the package: ``tolvanex-plot`` and
-``tolvanex-scan`` (each module's `main(argv)` returns the exit status)."""
+"""The command-line faces of the package: ``tolvanex-plot``,
+``tolvanex-scan``, ``tolvanex-check`` and ``tolvanex-rate-control`` (each
+module's `main(argv)` returns the exit status); `options` holds what they
+share."""

@@ -26,21 +26,18 @@ from .. import files
 from ..comparison import DEFAULT_TOLERANCE, compare_with_exact, trace_frame
 from ..mechanism import rate_constants
 from ..run_lookup import PROGRAMS, RunNotFound, find_run, program_name
+from .options import ArgumentParser, UsageError, output_closed, parse
 
 PROG = "tolvanex-check"
 
 
-class UsageError(Exception):
-    pass
+def parser() -> argparse.ArgumentParser:
+    """The command-line options of tolvanex-check.
 
-
-class _Parser(argparse.ArgumentParser):
-    def error(self, message):
-        raise UsageError(message)
-
-
-def parse_arguments(argv):
-    p = _Parser(prog=PROG, description="Compare a run with the exact solution of its "
+    >>> parser().prog
+    'tolvanex-check'
+    """
+    p = ArgumentParser(prog=PROG, description="Compare a run with the exact solution of its "
                 "rate equations (stiff solver).")
     p.add_argument("path", metavar="RUN_FOLDER_OR_TRACE")
     p.add_argument("--tol", type=float, default=DEFAULT_TOLERANCE,
@@ -51,12 +48,15 @@ def parse_arguments(argv):
                    "tolvanex or tolvanex_unpruned (or its path)")
     p.add_argument("--run", type=int, metavar="N",
                    help="which run of the trace file (1 the first, -1 the last; default last)")
-    args = p.parse_args(argv)
+    return p
+
+
+def check_arguments(args):
+    """Refuse a tolerance or program that cannot be meant."""
     if not (args.tol > 0 and math.isfinite(args.tol)):
         raise UsageError(f"--tol {args.tol:g}: give a positive fraction of the enzyme amount")
     if args.program is not None and program_name(args.program) is None:
         raise UsageError(f"--program {args.program!r}: give {' or '.join(PROGRAMS)}")
-    return args
 
 
 def check_matches(run: files.TraceRun, parameters, trace_path: str) -> None:
@@ -116,11 +116,19 @@ def format_report(comparison, trace_path, run_number, program, arguments_from) -
 
 
 def main(argv=None) -> int:
+    """The command: parse `argv` (default: the command line) and return the
+    exit status: 0 when every species is within the tolerance, 1 when one
+    is not, 2 for a mistake, told on one line of standard error.
+
+    >>> main(["--version"])
+    tolvanex-check 1.1.0
+    0
+    """
+    args, status = parse(parser(), argv)
+    if args is None:
+        return status
     try:
-        try:
-            args = parse_arguments(sys.argv[1:] if argv is None else argv)
-        except SystemExit as e:           # --help
-            return int(e.code or 0)
+        check_arguments(args)
         found = find_run(args.path, args.args, args.program)
         runs = files.read_trace(found.trace, warn=lambda m: print(f"{PROG}: warning: {m}",
                                                                    file=sys.stderr))
@@ -137,6 +145,9 @@ def main(argv=None) -> int:
     except RuntimeError as e:          # the stiff solver gave up
         print(f"{PROG}: {e}", file=sys.stderr)
         return 2
-    print(format_report(comparison, found.trace, run.number, found.program,
-                        found.arguments_from))
+    try:
+        print(format_report(comparison, found.trace, run.number, found.program,
+                            found.arguments_from), flush=True)
+    except BrokenPipeError:
+        return output_closed(PROG)
     return 0 if comparison.ok else 1

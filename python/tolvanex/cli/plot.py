@@ -1,25 +1,30 @@
 """``tolvanex-plot``: draw one run of a tolvanex trace file, or export it as CSV.
 
     tolvanex-plot TRACE [--flux flux_analysis.txt] [--run N] [--normalise]
-                  [-o FILE.png|FILE.svg]
-    tolvanex-plot TRACE --csv OUT.csv [--flux F --flux-csv OUT2.csv]
+                  [--species A,P,...] [--linear-time] [--dpi N]
+                  [-o FILE.png|FILE.svg|FILE.pdf]
+    tolvanex-plot TRACE --csv OUT.csv [--flux F --flux-csv OUT2.csv] [--raw-labels]
     tolvanex-plot TRACE --list
 
-The picture has a log time axis and two or three panels: the enzyme complex
-(HgMerB), the acceptor (Thiol), the product (Hg(SCH3)2), the free enzyme
-(apoMerB) and, for organomercurial runs, the organic product; the twelve
-intermediates; and, with --flux, the cumulative net fluxes.  A trace file
-can hold several runs; the last one is drawn unless --run N picks another.
+The picture has a log time axis and up to three panels: the enzyme complex
+(HgMerB), the acceptor (Thiol), the product, the free enzyme (apoMerB) and,
+for organomercurial runs, the organic product; the twelve intermediates;
+and, with --flux, the cumulative net fluxes.  A trace file can hold several
+runs; the last one is drawn unless --run N picks another.
 
->>> main(["--help"])          # doctest: +SKIP
+>>> main(["--version"])
+tolvanex-plot 1.1.0
+0
 """
 
 import argparse
-import os
 import sys
 
 from .. import files as tf
-from ..plotting import default_output, draw, write_csv
+from ..csv_export import write_flux_csv, write_trace_csv
+from ..plotting import default_output, draw
+from ..runs import recorded_program
+from .options import ArgumentParser, output_closed, parse
 
 PROG = "tolvanex-plot"
 
@@ -42,7 +47,7 @@ def parser() -> argparse.ArgumentParser:
     >>> parser().prog
     'tolvanex-plot'
     """
-    p = argparse.ArgumentParser(
+    p = ArgumentParser(
         prog=PROG,
         description="Draw a run of a tolvanex trace file (log time axis), or "
                     "export it as CSV.",
@@ -58,7 +63,14 @@ def parser() -> argparse.ArgumentParser:
                    help="which run of the flux file (default: the one that "
                         "belongs to the chosen trace run)")
     p.add_argument("-o", "--output", metavar="FILE",
-                   help="picture to write: PNG, or SVG when FILE ends in .svg")
+                   help="picture to write: PNG, SVG or PDF, by the extension of FILE")
+    p.add_argument("--dpi", type=float, metavar="N",
+                   help="resolution of a PNG in dots per inch (default 100)")
+    p.add_argument("--species", metavar="A,P,...",
+                   help="draw only these species, by their labels (A S C D E F G I J K L "
+                        "M N apoMerB P Q organic; case does not matter)")
+    p.add_argument("--linear-time", action="store_true",
+                   help="a linear time axis (it shows the time-0 row too)")
     p.add_argument("--normalise", "--normalize", action="store_true",
                    help="show HgMerB and the products as fractions of the enzyme "
                         "amount and Thiol as a fraction of its starting amount")
@@ -68,10 +80,14 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--title", help="title of the picture")
     p.add_argument("--csv", metavar="OUT",
                    help="write the run's concentration table as CSV ('-' for "
-                        "standard output) instead of drawing")
+                        "standard output) instead of drawing: time_s, A_mol_per_L, ..., "
+                        "numbers as in the file")
     p.add_argument("--flux-csv", metavar="OUT",
                    help="with --flux: write the run's flux table as CSV too "
-                        "(Time and flux1 ... flux37)")
+                        "(time_s, total_flux1_mol_per_L ... total_flux37_mol_per_L)")
+    p.add_argument("--raw-labels", action="store_true",
+                   help="CSV headers with the files' own column labels (Time, HgMerB, ...; "
+                        "flux1 ...), as earlier versions wrote them")
     p.add_argument("--list", action="store_true",
                    help="list the runs of the file and stop")
     return p
@@ -139,13 +155,15 @@ def _main(args) -> int:
         raise Failure("--flux-csv needs --flux", 2)
     if args.csv or args.flux_csv:
         if args.csv:
-            write_csv(run.table, args.csv)
+            write_trace_csv(run, args.csv, raw_labels=args.raw_labels)
         if args.flux_csv:
-            write_csv(flux_run.table, args.flux_csv)
+            write_flux_csv(flux_run, args.flux_csv, raw_labels=args.raw_labels)
         return 0
     out = args.output or default_output(args.trace, args.run)
     try:
-        draw(args.trace, run, runs, flux_run, out, args.normalise, args.enzyme, args.title)
+        draw(args.trace, run, len(runs), flux_run, out, normalise=args.normalise,
+             enzyme=args.enzyme, title=args.title, species=args.species, dpi=args.dpi,
+             linear_time=args.linear_time, program=recorded_program(args.trace, run))
     except ValueError as e:
         raise Failure(str(e)) from None
     print(out)
@@ -156,20 +174,19 @@ def main(argv=None) -> int:
     """The command: parse `argv` (default: the command line) and return the
     exit status; a user's mistake is one line on standard error.
 
-    >>> main(["--no-such-option"])          # doctest: +SKIP
+    >>> main(["--no-such-option"])
+    2
     """
-    args = parser().parse_args(argv)
+    args, status = parse(parser(), argv)
+    if args is None:
+        return status
     try:
         return _main(args)
     except Failure as e:
         print(f"{PROG}: {e}", file=sys.stderr)
         return e.status
     except BrokenPipeError:
-        # The reader of standard output stopped early (``| head``): no
-        # traceback, and no second error when Python flushes at exit.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        print(f"{PROG}: standard output closed before all was written", file=sys.stderr)
-        return 141
+        return output_closed(PROG)
     except OSError as e:
         print(f"{PROG}: {e.filename or ''}{': ' if e.filename else ''}{e.strerror or e}",
               file=sys.stderr)

@@ -7,14 +7,19 @@ in a folder of its own, and summarise the runs in summary.csv.
     tolvanex-scan --resume DIR [ARGS_FILE --vary ... --set ...] [--plot]
     tolvanex-scan --collect DIR [--plot]
 
->>> main(["--help"])          # doctest: +SKIP
+With --slurm [--partition P] [--time HH:MM:SS] [--max-parallel N]
+[--runs-per-task K] [--sbatch-arg=ARG ...] [--wait] a new scan or a resume
+submits its runs to Slurm as one job array.
+
+>>> main(["--version"])
+tolvanex-scan 1.1.0
+0
 """
 
 from __future__ import annotations
 
 import argparse
 import os
-import signal
 import sys
 
 from ..grid import Grid
@@ -23,13 +28,13 @@ from ..programs import ProgramNotFound
 from ..scan import ScanInterrupted, collect, scan
 from ..scan_lock import FolderBusy
 from ..scan_plot import METRICS, plot_summary
+from ..slurm import SlurmError
+from ..slurm_scan import last_job
 from ..summary import NotAScan, read_manifest
+from .options import ArgumentParser, UsageError, output_closed, parse
+from .slurm_options import add_slurm_options, slurm_options
 
 PROG = "tolvanex-scan"
-
-
-class UsageError(Exception):
-    pass
 
 
 def _names_help() -> str:
@@ -46,6 +51,11 @@ def _names_help() -> str:
                    if name == "barrier1" else MEANINGS[name])
         lines.append(f"  {shown:24s}{meaning}{also}")
     lines.append("")
+    lines += ["exit status: 0 every run ended well; 1 a run failed or cannot be read;",
+              "  2 refused (one line on standard error); 3 (--collect) the scan's Slurm job is",
+              "  still queued or running: the summary is that of the runs so far; 130, 143",
+              "  stopped by SIGINT, SIGTERM"]
+    lines.append("")
     lines.append("Example: tolvanex-scan examples/glutathione.args --vary pH=6.5:8.5:0.5 "
                  "--vary barrier12=16.6,18 --set wanted_time=10 --jobs 2 --out scans/ph --plot")
     return "\n".join(lines)
@@ -57,7 +67,7 @@ def parser() -> argparse.ArgumentParser:
     >>> parser().prog
     'tolvanex-scan'
     """
-    p = argparse.ArgumentParser(
+    p = ArgumentParser(
         prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Run tolvanex over a grid of parameter values, each run in its own "
                     "folder, and summarise the runs in summary.csv.",
@@ -89,6 +99,7 @@ def parser() -> argparse.ArgumentParser:
                    help="what --plot draws: " + ", ".join(METRICS) +
                         " or a summary column (default: %(default)s)")
     p.add_argument("--no-progress", action="store_true", help="no progress line")
+    add_slurm_options(p)
     return p
 
 
@@ -110,6 +121,10 @@ def warn(message: str) -> None:
 
 def _run(args) -> int:
     progress = None if args.no_progress else sys.stderr
+    slurm = slurm_options(args)
+    if slurm and (args.collect or args.dry_run):
+        raise UsageError("--slurm submits a new scan or a resume; leave out "
+                         + ("--collect" if args.collect else "--dry-run"))
     if args.collect:
         if args.args_file or args.vary or args.set or args.out or args.dry_run or args.resume:
             raise UsageError("--collect takes only the scan folder (and --plot, --metric)")
@@ -125,7 +140,7 @@ def _run(args) -> int:
         out = os.path.abspath(args.resume)
         table = scan(args.args_file, _pairs(args.vary, "--vary"), _pairs(args.set, "--set"),
                      args.jobs, args.program, out, resume=True, sequential=args.sequential,
-                     dry_run=args.dry_run, progress=progress, warn=warn)
+                     dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm)
     else:
         if not args.args_file or not args.out:
             raise UsageError("give the arguments file and --out DIR")
@@ -137,7 +152,13 @@ def _run(args) -> int:
              _pairs(args.set, "--set")).points()
         table = scan(args.args_file, _pairs(args.vary, "--vary"), _pairs(args.set, "--set"),
                      args.jobs, args.program, out, sequential=args.sequential,
-                     dry_run=args.dry_run, progress=progress, warn=warn)
+                     dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm)
+    if table is None and slurm:
+        job = last_job(read_manifest(out))
+        print(job["job_id"])
+        warn(f"follow it with squeue --jobs={job['job_id']}; summarise it with {PROG} "
+             f"--collect {out} once it has ended")
+        return 0
     if table is None:
         n = len(read_manifest(out)["runs"])
         print(f"{n} run{'s' if n != 1 else ''} prepared; their commands are in "
@@ -146,6 +167,8 @@ def _run(args) -> int:
     print(os.path.join(out, "summary.csv"))
     if args.plot:
         _plot(out, table, args.metric)
+    if table.attrs.get("job_in_queue"):
+        return 3                            # a summary so far: the job goes on
     failed = table["ended"].eq("unreadable") | table["exit_status"].fillna(0).ne(0)
     return 1 if failed.any() else 0
 
@@ -162,9 +185,12 @@ def main(argv=None) -> int:
     """The command: parse `argv` (default: the command line) and return the
     exit status; a user's mistake is one line on standard error.
 
-    >>> main(["--no-such-option"])          # doctest: +SKIP
+    >>> main(["--no-such-option"])
+    2
     """
-    args = parser().parse_args(argv)
+    args, status = parse(parser(), argv)
+    if args is None:
+        return status
     try:
         return _run(args)
     except ScanInterrupted as e:
@@ -172,12 +198,11 @@ def main(argv=None) -> int:
         warn(f"{e}; the runs' states are in {path}")
         return 128 + e.signum
     except (UsageError, ValueError, FileExistsError, NotAScan, FolderBusy,
-            ProgramNotFound) as e:
+            ProgramNotFound, SlurmError) as e:
         warn(str(e))
         return 2
     except BrokenPipeError:
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 128 + signal.SIGPIPE
+        return output_closed(PROG)
     except OSError as e:
         warn(f"{e.filename + ': ' if e.filename else ''}{e.strerror or e}")
         return 1
