@@ -250,6 +250,19 @@ TOLVANEX_HOT double choose_target(const SpeciesState& s, const RunParameters& p,
   return 30;
 }
 
+// x / target. The target of 2, the usual one while a nearly spent species
+// limits, is a power of two: x * 0.5 is then the same correctly rounded
+// value of the same real number x / 2, for every x (infinities, zeros of
+// either sign and NaN included), and a multiplication takes a few cycles
+// where a division takes over a dozen, on the path from one step to the next.
+TOLVANEX_HOT double divide_by_target(double x, double target) {
+  if (target == 2) {
+    keep_as_branch();
+    return x * 0.5;
+  }
+  return x / target;
+}
+
 TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p,
                               const RunProgress& progress, const BlockCounters& counters,
                               StepControl& step) {
@@ -257,7 +270,7 @@ TOLVANEX_HOT void target_rule(const SpeciesState& s, const RunParameters& p,
   const double maxratio = step.maxratio;
   // With nothing falling (maxratio 0) there is no limiting species to scale by.
   if (!(step.target == 30 && maxratio <= 1) && maxratio != 0) {
-    step.timestep = step.timestep / maxratio / step.target;
+    step.timestep = divide_by_target(step.timestep / maxratio, step.target);
   }
   const bool limiting_is_not_A = step.first_amount_flag != 1 && maxratio != step.ratio_A;
   if (maxratio > 0 && maxratio < 1 && limiting_is_not_A) step.target = 1 / maxratio;

@@ -29,4 +29,15 @@ inline void keep_as_branch() {
 #endif
 }
 
+// Makes the compiler read every value of the records from memory again after
+// this point, instead of keeping the copies it already has. Long runs of
+// unrolled code otherwise hold many such copies at once, and those that do
+// not fit in the registers go to the stack and back: extra stores and loads,
+// some of them on the path from one step to the next.
+inline void read_records_again() {
+#if defined(__GNUC__)
+  __asm__ volatile("" ::: "memory");
+#endif
+}
+
 }  // namespace tolvanex

@@ -1,7 +1,10 @@
 // Choice of the step length on hand-built states: first amount, increase,
 // decrease (with its tie rule), target and overshoot rules, and tightening by
 // trial steps.
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "integrator/step_control.h"
 #include "unit_support.h"
@@ -123,6 +126,28 @@ TEST(Tightening, DividesByThreeWhileATrialStepTurnsAGrowingIntermediate) {
     EXPECT_EQ(counters.extra_cycles, divisions);
     EXPECT_EQ(counters.tightening_iterations, 1);
     EXPECT_EQ(counters.maxratio_sum, 0.25);
+  }
+}
+
+// The target rule's division, which takes a shortcut for the target 2, gives
+// the bits of a true division for every operand: IEEE division rounds the
+// same real quotient x / 2 as the product x * 0.5, which the subnormals (where
+// halving rounds), the largest double, zeros, infinities and NaN probe. The
+// reference quotients divide by a volatile, which the compiler cannot turn
+// into anything else.
+TEST(StepChoice, DivisionByTheTargetIsATrueDivision) {
+  volatile double two = 2, other = 1.001;
+  const double smallest = std::numeric_limits<double>::denorm_min();
+  for (const double x : {3.0, -7.5e-300, smallest, 3 * smallest, -5 * smallest,
+                         std::numeric_limits<double>::max(), 0.0, -0.0,
+                         std::numeric_limits<double>::infinity(),
+                         std::numeric_limits<double>::quiet_NaN()}) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(divide_by_target(x, 2)),
+              std::bit_cast<std::uint64_t>(x / two))
+        << x;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(divide_by_target(x, 1.001)),
+              std::bit_cast<std::uint64_t>(x / other))
+        << x;
   }
 }
 
