@@ -25,7 +25,6 @@ from decimal import Decimal, InvalidOperation
 from typing import NamedTuple
 
 from . import mechanism
-from .parameters import Parameters  # noqa: F401  (used by the examples)
 
 BASE_CASE = "base"
 
@@ -61,6 +60,7 @@ class StepPlan(NamedTuple):
     def case(self, which: str) -> str:
         """The name of its lowered or raised case.
 
+        >>> from tolvanex.parameters import Parameters
         >>> step_plans(Parameters.read("examples/mera.args"), 0.1)[0].case("raised")
         'step1_raised'
         """

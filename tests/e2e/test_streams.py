@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from test_programs import INTERRUPTED, PROGRAMS, Runs, example, files
+from test_programs import INTERRUPTED, PROGRAMS, Runs, example
 
 
 def blocked(process):

@@ -10,7 +10,6 @@ import json
 import math
 import os
 import re
-import shutil
 import signal
 import socket
 import subprocess
