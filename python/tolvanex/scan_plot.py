@@ -87,7 +87,10 @@ def summary_figure(table, varied: list[str], metric: str = "t50", title: str | N
         ax.set_xscale("log")
     ax.ticklabel_format(axis="y", useOffset=False, style="sci", scilimits=(-3, 4))
     if not shown:
-        ax.text(0.5, 0.5, f"no run has a value of {column}", transform=ax.transAxes,
+        why = ("no run reached that share of the product before it ended;\n"
+               "--metric P@wanted draws the product at the wanted time"
+               if column in ("t50_s", "t90_s") else "see the summary's ended and note columns")
+        ax.text(0.5, 0.5, f"no run has a value of {column}:\n{why}", transform=ax.transAxes,
                 ha="center", va="center")
     elif _agree(shown):
         middle = sum(shown) / len(shown)
