@@ -18,12 +18,14 @@ cd /scans/a/001_pH=7 && { trap : INT TERM; date +%s.%N >times.txt; /opt/tolvanex
 
 from __future__ import annotations
 
+import json
 import os
 import re
 import shlex
 import shutil
 
-from .parameters import FLUX_FILE_NAME
+from .files import BANNER
+from .parameters import FLUX_FILE_NAME, Parameters
 
 ARGUMENTS = "arguments.args"
 CONSOLE = "console.txt"
@@ -166,3 +168,72 @@ def has_output(folder: str, trace_name: str) -> str | None:
         if os.path.lexists(path):
             return path
     return None
+
+
+# What a run folder records about its run: `run` writes the arguments file
+# (its first line names the program), a scan's ``scan.json`` in the folder
+# above lists each run folder's arguments and names the program.
+
+MANIFEST = "scan.json"
+
+
+def _manifest_above(folder: str) -> str:
+    return os.path.join(os.path.dirname(os.path.abspath(folder)), MANIFEST)
+
+
+def recorded_arguments(folder: str):
+    """The arguments the run folder records (``arguments.args``, or the
+    manifest of the scan it belongs to) and the trace file name the manifest
+    gives; (None, None) if none.  An unreadable ``arguments.args`` raises
+    ValueError or OSError; an unreadable manifest counts as none."""
+    path = os.path.join(folder, ARGUMENTS)
+    if os.path.exists(path):
+        return Parameters.read(path, check=False), None
+    try:
+        with open(_manifest_above(folder), encoding="utf-8") as f:
+            manifest = json.load(f)
+        name = os.path.basename(os.path.abspath(folder))
+        entry = next(r for r in manifest["runs"] if r["folder"] == name)
+        return Parameters.from_args(entry["args"], check=False), manifest.get("trace_name")
+    except (OSError, ValueError, KeyError, TypeError, StopIteration):
+        return None, None
+
+
+def recorded_program(folder: str) -> str | None:
+    """The program that ran in the folder, as `run` notes it in the arguments
+    file ("# run with PATH") or a scan's manifest records it; None if neither."""
+    try:
+        with open(os.path.join(folder, ARGUMENTS), encoding="utf-8") as f:
+            first = f.readline()
+        if first.startswith("# run with "):
+            return first[len("# run with "):].strip()
+    except (OSError, ValueError):
+        pass
+    try:
+        with open(_manifest_above(folder), encoding="utf-8") as f:
+            return json.load(f).get("program")
+    except (OSError, ValueError, AttributeError):
+        return None
+
+
+def _banner_file(path: str) -> bool:
+    try:
+        with open(path, "rb") as f:
+            head = f.read(64)
+    except OSError:
+        return False
+    return head.lstrip(b" \n").startswith(BANNER.encode())
+
+
+def find_trace(folder: str, parameters, trace_name: str | None) -> str:
+    """The trace file of the run folder: the one the records name, else the
+    only other file that starts like a trace file.  FileNotFoundError if none."""
+    names = [n for n in (trace_name, parameters and os.path.basename(parameters.trace)) if n]
+    for name in names:
+        if os.path.lexists(os.path.join(folder, name)):
+            return os.path.join(folder, name)
+    others = sorted(n for n in os.listdir(folder) if n not in KNOWN_FILES)
+    for name in others:
+        if os.path.isfile(os.path.join(folder, name)) and _banner_file(os.path.join(folder, name)):
+            return os.path.join(folder, name)
+    raise FileNotFoundError(f"{folder}: no trace file there")

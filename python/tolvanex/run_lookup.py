@@ -22,15 +22,12 @@ arguments and whose ``program`` names the program.
 
 from __future__ import annotations
 
-import glob
-import json
 import os
 from typing import NamedTuple
 
+from . import run_folder as rf
 from .parameters import Parameters
 
-ARGUMENTS_FILE = "arguments.args"
-SCAN_MANIFEST = "scan.json"
 PROGRAMS = ("tolvanex", "tolvanex_unpruned")
 
 
@@ -57,62 +54,41 @@ def program_name(path_or_name: str | None) -> str | None:
     return base if base in PROGRAMS else None
 
 
-def _scan_entry(folder: str):
-    """The manifest of the scan the folder belongs to, and its run entry."""
-    manifest_path = os.path.join(os.path.dirname(os.path.abspath(folder)), SCAN_MANIFEST)
-    if not os.path.isfile(manifest_path):
-        return None, None
-    try:
-        with open(manifest_path, encoding="utf-8") as f:
-            manifest = json.load(f)
-    except (OSError, ValueError) as e:
-        raise RunNotFound(f"{manifest_path}: cannot be read ({e})") from None
-    name = os.path.basename(os.path.abspath(folder))
-    for run in manifest.get("runs", []) if isinstance(manifest, dict) else []:
-        if isinstance(run, dict) and run.get("folder") == name:
-            return manifest, run
-    return manifest, None
-
-
 def find_run(path: str, args_file: str | None = None, program: str | None = None) -> FoundRun:
     """The trace file, arguments and program of the run at `path` (a run
-    folder or a trace file).  Raises RunNotFound saying what is missing."""
+    folder or a trace file), from what the folder records (see
+    `run_folder.recorded_arguments`) unless given.  Raises RunNotFound
+    saying what is missing."""
     if os.path.isdir(path):
         folder, trace = path, None
     elif os.path.isfile(path):
         folder, trace = os.path.dirname(path) or ".", path
     else:
         raise RunNotFound(f"{path}: no such run folder or trace file")
-    manifest, entry = _scan_entry(folder)
     try:
         if args_file is not None:
-            parameters, source = Parameters.read(args_file, check=False), args_file
-        elif os.path.isfile(os.path.join(folder, ARGUMENTS_FILE)):
-            source = os.path.join(folder, ARGUMENTS_FILE)
-            parameters = Parameters.read(source, check=False)
-        elif entry is not None:
-            source = os.path.join(os.path.dirname(os.path.abspath(folder)), SCAN_MANIFEST)
-            parameters = Parameters.from_args(entry.get("args", []), check=False)
+            parameters, trace_name, source = Parameters.read(args_file, check=False), None, \
+                args_file
         else:
-            raise RunNotFound(f"{folder}: no {ARGUMENTS_FILE} there and no {SCAN_MANIFEST} "
-                              "of a scan above it; give the arguments with --args FILE")
+            parameters, trace_name = rf.recorded_arguments(folder)
+            if parameters is None:
+                raise RunNotFound(f"{folder}: no {rf.ARGUMENTS} there and no {rf.MANIFEST} "
+                                  "of a scan above it that lists it; give the arguments with "
+                                  "--args FILE")
+            source = os.path.join(folder, rf.ARGUMENTS) \
+                if os.path.isfile(os.path.join(folder, rf.ARGUMENTS)) \
+                else os.path.join(os.path.dirname(os.path.abspath(folder)), rf.MANIFEST)
         parameters.check()
+        if trace is None:
+            trace = rf.find_trace(folder, parameters, trace_name)
+    except FileNotFoundError:
+        raise RunNotFound(f"{folder}: no trace file {os.path.basename(parameters.trace)!r}"
+                          " there; give the trace file itself") from None
     except OSError as e:
         raise RunNotFound(f"{e.filename}: {e.strerror}") from None
     except RunNotFound:
         raise
     except ValueError as e:
         raise RunNotFound(str(e)) from None
-    if trace is None:
-        named = os.path.join(folder, os.path.basename(parameters.trace))
-        traces = sorted(glob.glob(os.path.join(folder, "*.trace")))
-        if os.path.isfile(named):
-            trace = named
-        elif len(traces) == 1:
-            trace = traces[0]
-        else:
-            raise RunNotFound(f"{folder}: no trace file {os.path.basename(parameters.trace)!r}"
-                              " there; give the trace file itself")
-    if program is None and manifest is not None:
-        program = manifest.get("program")
-    return FoundRun(trace, parameters, program_name(program), source)
+    return FoundRun(trace, parameters, program_name(program or rf.recorded_program(folder)),
+                    source)

@@ -11,7 +11,6 @@ finished one, and ask it for values.
 
 from __future__ import annotations
 
-import json
 import math
 import os
 import signal
@@ -40,40 +39,6 @@ class RunError(RuntimeError):
         self.exit_status, self.stderr, self.folder = exit_status, stderr, folder
 
 
-def _banner_file(path: str) -> bool:
-    try:
-        with open(path, "rb") as f:
-            head = f.read(64)
-    except OSError:
-        return False
-    return head.lstrip(b" \n").startswith(files.BANNER.encode())
-
-
-def _program_of(folder: str) -> str | None:
-    """The program that ran in the folder, as `run` notes it in the arguments
-    file ("# run with PATH") or a scan's manifest records it."""
-    try:
-        with open(os.path.join(folder, rf.ARGUMENTS), encoding="utf-8") as f:
-            first = f.readline()
-        if first.startswith("# run with "):
-            return first[len("# run with "):].strip()
-        with open(os.path.join(os.path.dirname(os.path.abspath(folder)), "scan.json"),
-                  encoding="utf-8") as f:
-            return json.load(f).get("program")
-    except (OSError, ValueError, AttributeError):
-        return None
-
-
-def _folder_parameters(folder: str):
-    """The arguments the run folder records (arguments.args, or the manifest
-    of the scan it belongs to) and the trace file name the manifest gives;
-    (None, None) if none."""
-    path = os.path.join(folder, rf.ARGUMENTS)
-    if os.path.exists(path):
-        return Parameters.read(path, check=False), None
-    return _recorded_in_scan(folder)
-
-
 def recorded_program(trace_path: str, trace_run) -> str | None:
     """The program that made run `trace_run` of a trace file, as the run
     folder around the file records it (`run` and scans write the arguments
@@ -87,39 +52,13 @@ def recorded_program(trace_path: str, trace_run) -> str | None:
         return None
     folder = os.path.dirname(os.path.abspath(trace_path))
     try:
-        parameters, trace_name = _folder_parameters(folder)
+        parameters, trace_name = rf.recorded_arguments(folder)
     except (OSError, ValueError):
         return None
     names = {trace_name, parameters and os.path.basename(parameters.trace)}
     if os.path.basename(trace_path) not in names:
         return None
-    return _program_of(folder)
-
-
-def _recorded_in_scan(folder: str):
-    """The arguments a scan's manifest (scan.json beside the folder) records
-    for this run folder, and the trace file name; (None, None) if none."""
-    path = os.path.join(os.path.dirname(os.path.abspath(folder)), "scan.json")
-    try:
-        with open(path, encoding="utf-8") as f:
-            manifest = json.load(f)
-        name = os.path.basename(os.path.abspath(folder))
-        entry = next(r for r in manifest["runs"] if r["folder"] == name)
-        return Parameters.from_args(entry["args"], check=False), manifest.get("trace_name")
-    except (OSError, ValueError, KeyError, TypeError, StopIteration):
-        return None, None
-
-
-def _find_trace(folder: str, parameters: Parameters | None, trace_name: str | None) -> str:
-    names = [n for n in (trace_name, parameters and os.path.basename(parameters.trace)) if n]
-    for name in names:
-        if os.path.lexists(os.path.join(folder, name)):
-            return os.path.join(folder, name)
-    others = sorted(n for n in os.listdir(folder) if n not in rf.KNOWN_FILES)
-    for name in others:
-        if os.path.isfile(os.path.join(folder, name)) and _banner_file(os.path.join(folder, name)):
-            return os.path.join(folder, name)
-    raise FileNotFoundError(f"{folder}: no trace file there")
+    return rf.recorded_program(folder)
 
 
 class Run:
@@ -180,9 +119,9 @@ class Run:
             folder, trace_path = path, None
         else:
             folder, trace_path = os.path.dirname(os.path.abspath(path)), path
-        parameters, trace_name = _folder_parameters(folder)
+        parameters, trace_name = rf.recorded_arguments(folder)
         if trace_path is None:
-            trace_path = _find_trace(folder, parameters, trace_name)
+            trace_path = rf.find_trace(folder, parameters, trace_name)
         if os.path.isdir(trace_path):
             raise rf.UnreadableFile(f"{trace_path} is a folder, not a trace file")
         if parameters is not None and os.path.basename(parameters.trace) != os.path.basename(trace_path):
@@ -204,7 +143,7 @@ class Run:
             stderr = _read_text(os.path.join(folder, rf.STDERR)) or ""
         return cls(chosen, trace_path, flux_run, folder, parameters, console,
                    rf.read_exit_status(folder) if own else None, stderr or "",
-                   program=_program_of(folder) if own else None,
+                   program=rf.recorded_program(folder) if own else None,
                    wall_s=rf.read_wall_seconds(folder) if own else None, runs_in_file=len(runs))
 
     # -- facts -------------------------------------------------------------------
