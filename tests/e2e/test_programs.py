@@ -16,7 +16,7 @@ import unittest
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "python"))
-from tolvanex import files  # noqa: E402
+from tolvanex.runs import files  # noqa: E402
 
 PROGRAMS = [os.environ.get("TOLVANEX_PROGRAM", os.path.join(SOURCE_DIR, "build", "tolvanex")),
             os.environ.get("TOLVANEX_UNPRUNED_PROGRAM",

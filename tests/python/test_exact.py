@@ -9,10 +9,10 @@ import unittest
 import numpy as np
 
 from common import EXAMPLES_DIR, TempDir, example_words, run_program, tolvanex_files
-from tolvanex.comparison import PRINT_RESOLUTION, compare_with_exact, trace_frame
-from tolvanex.exact import STATE, RateEquations, solve_exact
-from tolvanex.mechanism import STEPS
-from tolvanex.parameters import Parameters
+from tolvanex.studies.comparison import PRINT_RESOLUTION, compare_with_exact, trace_frame
+from tolvanex.model.exact import STATE, RateEquations, solve_exact
+from tolvanex.model.mechanism import STEPS
+from tolvanex.model.parameters import Parameters
 
 EXAMPLES = ("mera", "dithiothreitol", "glutathione", "organomercurial")
 INTERMEDIATES = list("CDEFGIJKLMNQ")

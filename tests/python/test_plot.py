@@ -15,7 +15,7 @@ from common import (FLUX_LABELS, PLOT, TRACE_LABELS, TempDir, example_words, pro
                     raw_flux, raw_trace, read_text, run_program, run_tool)
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.plot import main as plot_main
-from tolvanex.plotting import many_line_styles
+from tolvanex.plots.run_picture import many_line_styles
 
 # The trace file's columns in its order, as species labels (Time first); the
 # product of MerA is Hg(II) on MerA.

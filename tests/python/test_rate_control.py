@@ -12,10 +12,11 @@ from unittest import mock
 
 from common import EXAMPLES_DIR, TOOLS_DIR, TempDir, program, run_tool
 import tolvanex  # noqa: E402  (found through common)
-from tolvanex import exact, mechanism  # noqa: E402
-from tolvanex.rate_control import rate_control  # noqa: E402
-from tolvanex.rate_metric import Metric, degree_of_rate_control  # noqa: E402
-from tolvanex.rate_plan import step_plans, study_cases  # noqa: E402
+from tolvanex.model import exact
+from tolvanex.model import mechanism  # noqa: E402
+from tolvanex.studies.rate_control import rate_control  # noqa: E402
+from tolvanex.studies.rate_metric import Metric, degree_of_rate_control  # noqa: E402
+from tolvanex.studies.rate_plan import step_plans, study_cases  # noqa: E402
 
 RATE_CONTROL = os.path.join(TOOLS_DIR, "tolvanex-rate-control")
 MERA = os.path.join(EXAMPLES_DIR, "mera.args")

@@ -20,8 +20,8 @@ import pandas as pd
 
 from common import EXAMPLES_DIR, SCAN, TempDir, program, raw_trace, read_text, run_tool
 import tolvanex  # noqa: E402  (found through common)
-from tolvanex.scan_lock import FolderBusy  # noqa: E402
-from tolvanex.scan_plot import summary_figure  # noqa: E402
+from tolvanex.scans.lock import FolderBusy  # noqa: E402
+from tolvanex.plots.scan_picture import summary_figure  # noqa: E402
 
 MERA, GLU, OM = (os.path.join(EXAMPLES_DIR, n + ".args")
                  for n in ("mera", "glutathione", "organomercurial"))
@@ -274,7 +274,7 @@ class StoppingRuns(TempDir):
     needed, until its exit status is written."""
 
     def test_stop_file_and_signal_through_the_folder(self):
-        from tolvanex import run_folder as rf
+        from tolvanex.runs import folder as rf
         stop = self.path("stop")
         folder = self.path("late")
         os.makedirs(folder)

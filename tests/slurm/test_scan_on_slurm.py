@@ -18,8 +18,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 from common import EXAMPLES_DIR, SCAN, TempDir, program, read_text  # noqa: E402
 import tolvanex  # noqa: E402  (found through common)
-from tolvanex.slurm_scan import last_job  # noqa: E402
-from tolvanex.summary import read_manifest  # noqa: E402
+from tolvanex.scans.slurm_scan import last_job  # noqa: E402
+from tolvanex.scans.summary import read_manifest  # noqa: E402
 
 GRID = [os.path.join(EXAMPLES_DIR, "glutathione.args"), "--set", "acceptor=3e-4",
         "--vary", "pH=7,7.4", "--vary", "barrier12=16.6,17"]

@@ -22,10 +22,10 @@ import argparse
 import math
 import sys
 
-from .. import files
-from ..comparison import DEFAULT_TOLERANCE, compare_with_exact, trace_frame
-from ..mechanism import rate_constants
-from ..run_lookup import PROGRAMS, RunNotFound, find_run, program_name
+from ..runs import files
+from ..studies.comparison import DEFAULT_TOLERANCE, compare_with_exact, trace_frame
+from ..model.mechanism import rate_constants
+from ..runs.lookup import PROGRAMS, RunNotFound, find_run, program_name
 from .options import ArgumentParser, UsageError, output_closed, parse
 
 PROG = "tolvanex-check"

@@ -20,10 +20,10 @@ tolvanex-plot 1.1.0
 import argparse
 import sys
 
-from .. import files as tf
-from ..csv_export import write_flux_csv, write_trace_csv
-from ..plotting import default_output, draw
-from ..runs import recorded_program
+from ..runs import files as tf
+from ..export.run_csv import write_flux_csv, write_trace_csv
+from ..plots.run_picture import default_output, draw
+from ..runs.run import recorded_program
 from .options import ArgumentParser, output_closed, parse
 
 PROG = "tolvanex-plot"

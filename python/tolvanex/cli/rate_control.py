@@ -29,17 +29,17 @@ import math
 import os
 import sys
 
-from ..programs import ProgramNotFound
-from ..rate_control import (TABLE, PICTURE, collect_rate_control, rate_control,
+from ..runs.programs import ProgramNotFound
+from ..studies.rate_control import (TABLE, PICTURE, collect_rate_control, rate_control,
                             resume_rate_control)
-from ..rate_metric import Metric
-from ..rate_plot import step_label
-from ..scan import ScanInterrupted
-from ..scan_lock import FolderBusy
-from ..slurm import SlurmError
-from ..slurm_scan import last_job
-from ..summary import NotAScan, read_manifest
-from .. import mechanism
+from ..studies.rate_metric import Metric
+from ..plots.rate_control_chart import step_label
+from ..scans.scan import ScanInterrupted
+from ..scans.lock import FolderBusy
+from ..scans.slurm_client import SlurmError
+from ..scans.slurm_scan import last_job
+from ..scans.summary import NotAScan, read_manifest
+from ..model import mechanism
 from .options import ArgumentParser, UsageError, output_closed, parse
 from .slurm_options import add_slurm_options, slurm_options
 

@@ -22,15 +22,15 @@ import argparse
 import os
 import sys
 
-from ..grid import Grid
-from ..parameters import ALIASES, MEANINGS, NAMES, Parameters
-from ..programs import ProgramNotFound
-from ..scan import ScanInterrupted, collect, scan
-from ..scan_lock import FolderBusy
-from ..scan_plot import METRICS, plot_summary
-from ..slurm import SlurmError
-from ..slurm_scan import last_job
-from ..summary import NotAScan, read_manifest
+from ..scans.grid import Grid
+from ..model.parameters import ALIASES, MEANINGS, NAMES, Parameters
+from ..runs.programs import ProgramNotFound
+from ..scans.scan import ScanInterrupted, collect, scan
+from ..scans.lock import FolderBusy
+from ..plots.scan_picture import METRICS, plot_summary
+from ..scans.slurm_client import SlurmError
+from ..scans.slurm_scan import last_job
+from ..scans.summary import NotAScan, read_manifest
 from .options import ArgumentParser, UsageError, output_closed, parse
 from .slurm_options import add_slurm_options, slurm_options
 

@@ -15,7 +15,7 @@ from __future__ import annotations
 
 import argparse
 
-from ..slurm import SlurmOptions
+from ..scans.slurm_client import SlurmOptions
 
 _NEEDING_SLURM = (("partition", "--partition"), ("time", "--time"),
                   ("max_parallel", "--max-parallel"), ("runs_per_task", "--runs-per-task"),

@@ -4,13 +4,13 @@ removed, and by how much.
 For every step of the mechanism both barriers are lowered by delta
 (kcal/mol) and then raised by delta, so that only its transition state
 moves and its equilibrium constant stays; each case is one run of a scan
-(`tolvanex.scan` with a list of cases), beside the base run.  The degree of
+(`tolvanex.scans.scan` with a list of cases), beside the base run.  The degree of
 rate control of step i is
 
     X_i = −[ln m(lowered) − ln m(raised)] / (2 · delta · 4184 / (8.314 · 298))
 
 for a time metric m (t50, t90; the rate is 1/m), with the opposite sign for
-P@T (the product at time T, itself a rate).  See `tolvanex.rate_metric`.
+P@T (the product at time T, itself a rate).  See `tolvanex.studies.rate_metric`.
 
 **Sum rule.** Multiplying every rate constant by one factor only rescales
 time, so for the exact rate equations the X_i of a time metric add up to 1,
@@ -41,13 +41,14 @@ import tempfile
 import numpy as np
 import pandas as pd
 
-from . import files, run_folder as rf
-from .parameters import Parameters
+from ..runs import files
+from ..runs import folder as rf
+from ..model.parameters import Parameters
 from .rate_metric import Metric, degree_of_rate_control
 from .rate_plan import BASE_CASE, step_plans, study_cases
-from .runs import Run
-from .scan import collect, scan
-from .summary import NotAScan, read_manifest
+from ..runs.run import Run
+from ..scans.scan import collect, scan
+from ..scans.summary import NotAScan, read_manifest
 
 RECORD_KEY = "rate_control"
 TABLE = "rate_control.csv"
@@ -134,7 +135,7 @@ def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFra
     >>> write_study("studies/mera", "t90").attrs["sum_X"]        # doctest: +SKIP
     1.000...
     """
-    from .rate_plot import plot_rate_control
+    from ..plots.rate_control_chart import plot_rate_control
 
     table = rate_control_table(folder, metric)
     table.to_csv(os.path.join(folder, TABLE + ".part"), na_rep="", lineterminator="\n")

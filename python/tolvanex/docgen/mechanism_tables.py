@@ -9,7 +9,7 @@ The document holds each table between two marker lines::
 
 `update_document` rewrites what stands between them; run it as
 
-    python3 -m tolvanex.mechanism_table docs/mechanism.md
+    python3 -m tolvanex.docgen.mechanism_tables docs/mechanism.md
 
 >>> print(mechanism_table_markdown().splitlines()[2])
 | 1 | A + thiol ⇌ C | `barrier1` (8 / 9) | `barrier2` (9 / 10) |  |  | acceptor thiol binds HgMerB (Int1) |
@@ -20,8 +20,8 @@ from __future__ import annotations
 import re
 import sys
 
-from . import mechanism
-from .species import SPECIES
+from ..model import mechanism
+from ..model.species import SPECIES
 
 
 def _barrier_cell(barrier: int, odd_is_reverse: bool) -> str:
@@ -95,5 +95,5 @@ if __name__ == "__main__":
     try:
         update_document(sys.argv[1] if len(sys.argv) > 1 else "docs/mechanism.md")
     except (OSError, ValueError) as e:
-        print(f"tolvanex.mechanism_table: {e}", file=sys.stderr)
+        print(f"tolvanex.docgen.mechanism_tables: {e}", file=sys.stderr)
         sys.exit(1)

@@ -25,8 +25,8 @@ from __future__ import annotations
 import os
 from typing import NamedTuple
 
-from . import run_folder as rf
-from .parameters import Parameters
+from . import folder as rf
+from ..model.parameters import Parameters
 
 PROGRAMS = ("tolvanex", "tolvanex_unpruned")
 

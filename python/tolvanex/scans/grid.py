@@ -26,7 +26,7 @@ import re
 from decimal import Decimal, DecimalException
 from typing import NamedTuple
 
-from .parameters import Parameters, _text_of, canonical_name
+from ..model.parameters import Parameters, _text_of, canonical_name
 
 MAX_VALUES = 100000
 

@@ -2,7 +2,7 @@
 
 Columns: ``folder``; the varied values as typed (a scan of named cases:
 ``case``, the case's name); ``ended`` and ``message``
-(how the run ended, `tolvanex.outcome`); ``end_time_s`` (the time the run
+(how the run ended, `tolvanex.runs.outcome`); ``end_time_s`` (the time the run
 reached) and ``wanted_time_s``; ``P_at_wanted_mol_per_L`` (product),
 ``S_at_wanted_mol_per_L`` (acceptor), ``A_at_wanted_mol_per_L`` (HgMerB)
 and ``apoMerB_at_wanted_mol_per_L`` (free enzyme) at exactly the wanted
@@ -26,11 +26,12 @@ import os
 
 import pandas as pd
 
-from . import files, run_folder as rf
+from ..runs import files
+from ..runs import folder as rf
 from .cases import CASE_COLUMN
-from .outcome import judge
-from .parameters import Parameters
-from .runs import Run
+from ..runs.outcome import judge
+from ..model.parameters import Parameters
+from ..runs.run import Run
 
 MANIFEST = "scan.json"
 SUMMARY = "summary.csv"
@@ -52,7 +53,7 @@ def read_manifest(folder: str) -> dict:
     >>> read_manifest("/")
     Traceback (most recent call last):
     ...
-    tolvanex.summary.NotAScan: / holds no scan (scan.json missing)
+    tolvanex.scans.summary.NotAScan: / holds no scan (scan.json missing)
     """
     path = os.path.join(folder, MANIFEST)
     try:

@@ -1,11 +1,11 @@
 """The tables of a trace file and a flux file as pandas DataFrames.
 
 Time in seconds is the index (``time_s``); a trace table has one column per
-species under the programs' labels (`tolvanex.species`: A, S, C ... apoMerB,
+species under the programs' labels (`tolvanex.model.species`: A, S, C ... apoMerB,
 P, Q and, in organomercurial mode, organic), a flux table the cumulative net
 fluxes ``total_flux1`` ... ``total_flux37``.  Every value is in mol/L.
 
->>> from tolvanex.files import Table
+>>> from tolvanex.runs.files import Table
 >>> trace_frame(Table(["Time", "HgMerB", "Hg(SCH3)2"], [["0.0", "1e-6", "0"], ["2.5", "4e-7", "6e-7"]]))
                    A             P
 time_s
@@ -19,7 +19,7 @@ import numpy as np
 import pandas as pd
 
 from .files import Table
-from .species import LABEL_OF_TRACE_COLUMN
+from ..model.species import LABEL_OF_TRACE_COLUMN
 
 #: The unit of every column of the trace and flux DataFrames.
 UNITS = {"time_s": "s", "concentrations": "mol/L", "total_flux": "mol/L"}

@@ -17,7 +17,7 @@ from __future__ import annotations
 import math
 import os
 
-from . import mechanism
+from ..model import mechanism
 
 _SHORT = {"thiol factor": "2nd thiol", "thiolate factor": "2nd thiolate"}
 

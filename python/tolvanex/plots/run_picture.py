@@ -18,9 +18,9 @@ from __future__ import annotations
 import math
 import os
 
-from . import files as tf
-from . import plot_options
-from .species import LABEL_OF_TRACE_COLUMN, product_name
+from ..runs import files as tf
+from . import choices as plot_options
+from ..model.species import LABEL_OF_TRACE_COLUMN, product_name
 
 MAIN_SPECIES = ["HgMerB", "Thiol", "Hg(SCH3)2", "apoMerB", tf.ORGANIC_LABEL]
 # Shown relative to the enzyme amount when normalised; Thiol relative to its own.
@@ -196,7 +196,7 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
     the title; the acceptor type is otherwise read from the run's note.
     Raises ValueError for a choice that cannot be drawn; returns `out`.
 
-    >>> from tolvanex import files
+    >>> from tolvanex.runs import files
     >>> runs = files.read_trace("run/mera/mera.trace")                  # doctest: +SKIP
     >>> draw("run/mera/mera.trace", runs[-1], len(runs), None, "mera.pdf",
     ...      species="A,P", linear_time=True)                          # doctest: +SKIP

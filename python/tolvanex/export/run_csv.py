@@ -2,7 +2,7 @@
 then the rows with every number exactly as the file has it.
 
 Trace tables get ``time_s`` and one column per species by the programs'
-labels with ``_mol_per_L`` (`tolvanex.species.column_name`), the product
+labels with ``_mol_per_L`` (`tolvanex.model.species.column_name`), the product
 named by what it is for the run's acceptor type (``P_HgMerA_mol_per_L``).
 Flux tables get ``time_s`` and ``total_flux1_mol_per_L`` ...
 ``total_flux37_mol_per_L``, the cumulative net fluxes.  ``raw_labels``
@@ -10,7 +10,7 @@ keeps the files' own column labels instead (``Time``, ``HgMerB``,
 ``Anionic  Int1`` with its two blanks, ``flux1`` ...), as earlier versions
 wrote them.
 
->>> from tolvanex.files import Table
+>>> from tolvanex.runs.files import Table
 >>> trace_header(Table(["Time", "HgMerB", "Anionic  Int1", "Hg(SCH3)2"]), acceptor_type=2)
 ['time_s', 'A_mol_per_L', 'D_mol_per_L', 'P_Hg_dithiol_mol_per_L']
 >>> flux_header(Table(["Time", "flux1", "flux37"]))
@@ -23,8 +23,8 @@ import csv
 import re
 import sys
 
-from .files import FluxRun, Table, TraceRun
-from .species import LABEL_OF_TRACE_COLUMN, column_name
+from ..runs.files import FluxRun, Table, TraceRun
+from ..model.species import LABEL_OF_TRACE_COLUMN, column_name
 
 TIME_COLUMN = "time_s"
 
@@ -64,7 +64,7 @@ def write_trace_csv(run: TraceRun, out: str, raw_labels: bool = False,
     """The concentration table of a trace-file run as CSV.  The product is
     named for `acceptor_type`, by default the type the run's note names.
 
-    >>> from tolvanex import files
+    >>> from tolvanex.runs import files
     >>> run = files.read_trace("run/mera/mera.trace")[-1]       # doctest: +SKIP
     >>> write_trace_csv(run, "-")                                # doctest: +SKIP
     time_s,A_mol_per_L,S_mol_per_L,C_mol_per_L,...,P_HgMerA_mol_per_L,Q_mol_per_L

@@ -11,7 +11,7 @@ name with a slash in it is a path.
 >>> find_program("no-such-program")
 Traceback (most recent call last):
 ...
-tolvanex.programs.ProgramNotFound: cannot find the program 'no-such-program' (looked in ...); give its path
+tolvanex.runs.programs.ProgramNotFound: cannot find the program 'no-such-program' (looked in ...); give its path
 """
 
 from __future__ import annotations
@@ -23,7 +23,8 @@ import sys
 #: The two programs built from the source tree.
 PROGRAM_NAMES = ("tolvanex", "tolvanex_unpruned")
 
-PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+#: The folder of the package `tolvanex` (recorded in a scan's manifest).
+PACKAGE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(PACKAGE_DIR))
 
 

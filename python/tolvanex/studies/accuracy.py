@@ -4,7 +4,7 @@ interpolate the left-out rows from the others, and compare.
 Interpolating across two blocks instead of one doubles the gaps, so the
 errors found this way are an upper estimate of those between real rows.
 
-    /usr/bin/python3 -m tolvanex.accuracy [examples/*.args]   (from the project root)
+    /usr/bin/python3 -m tolvanex.studies.accuracy [examples/*.args]   (from the project root)
 
 prints the table of ``docs/accuracy.md``.
 
@@ -24,7 +24,7 @@ import tempfile
 
 import numpy as np
 
-from .metrics import Interpolant, time_to
+from ..runs.values import Interpolant, time_to
 
 
 def leave_every_other_out(trace, enzyme: float) -> dict:
@@ -62,10 +62,10 @@ def leave_every_other_out(trace, enzyme: float) -> dict:
 
 def against_exact(run) -> dict:
     """The largest difference of P from the exact solution of the rate
-    equations (`tolvanex.exact`), as a fraction of the enzyme amount: at the
+    equations (`tolvanex.model.exact`), as a fraction of the enzyme amount: at the
     rows (``P_rows``: the program's own error) and halfway between them in
     log time (``P_between``: that and the interpolation's)."""
-    from .exact import solve_exact
+    from ..model.exact import solve_exact
 
     t = run.trace.index.to_numpy(dtype=float)
     late = t[t > 0]
@@ -82,8 +82,8 @@ def _relative(a: float, b: float) -> float:
 
 def table(args_files, programs=("tolvanex", "tolvanex_unpruned")) -> list[str]:
     """The accuracy table (Markdown lines) of runs of the arguments files."""
-    from .parameters import Parameters
-    from .runs import run
+    from ..model.parameters import Parameters
+    from ..runs.run import run
 
     lines = ["| example | program | rows | P error | at | worst species error | "
              "t50 change | t90 change | largest gap | P vs exact: rows | between rows |",

@@ -3,7 +3,7 @@ organomercurial binding, and the rate constants of a run.
 
 Every step is written in the direction in which its net flux counts as
 positive (flux1 ... flux37, flux39 in the programs' output).  Reactants and
-products are species labels (`tolvanex.species`) or one of the acceptor
+products are species labels (`tolvanex.model.species`) or one of the acceptor
 forms of the speciation:
 
 * ``thiol``, ``thiolate``: free acceptor that reacts protonated or
@@ -205,7 +205,7 @@ def rate_constants(parameters) -> pd.Series:
     second-order directions.  The same numbers the programs print in their
     "DeltaG*" lines.
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> k = rate_constants(Parameters.read("examples/glutathione.args"))
     >>> f"{k[1]:6.5e}", f"{k[5]:6.5e}", len(k)
     ('2.24789e+01', '4.34635e-02', 38)
@@ -223,7 +223,7 @@ def step_constants(parameters) -> pd.DataFrame:
     """The forward and reverse constant of every step (rows: step numbers),
     the binding step's fixed ones included.
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> c = step_constants(Parameters.read("examples/mera.args"))
     >>> c.loc[39, "forward"], list(c.columns)
     (7233900000.0, ['forward', 'reverse'])

@@ -11,7 +11,7 @@ cases, and the other one's transition state moves.  The organomercurial
 binding has fixed constants, not barriers: its degree is derived from the
 sum rule.
 
->>> from tolvanex.parameters import Parameters
+>>> from tolvanex.model.parameters import Parameters
 >>> plan = step_plans(Parameters.read("examples/mera.args"), 0.1)
 >>> len(plan), plan[1].lowered, plan[1].raised
 (19, {'barrier3': '9.4', 'barrier4': '16.2'}, {'barrier3': '9.6', 'barrier4': '16.4'})
@@ -24,7 +24,7 @@ from __future__ import annotations
 from decimal import Decimal, InvalidOperation
 from typing import NamedTuple
 
-from . import mechanism
+from ..model import mechanism
 
 BASE_CASE = "base"
 
@@ -34,7 +34,7 @@ class StepPlan(NamedTuple):
     barrier texts of its lowered and raised cases (None: not run), whether
     its degree is derived from the sum rule, and a note.
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> p = step_plans(Parameters.read("examples/mera.args").replace(barrier8=60.05), 0.1)[3]
     >>> p.differentiated, p.may_carry_flux, p.note[:41]
     (False, True, 'not differentiated: barrier8 = 60.05 kcal')
@@ -60,7 +60,7 @@ class StepPlan(NamedTuple):
     def case(self, which: str) -> str:
         """The name of its lowered or raised case.
 
-        >>> from tolvanex.parameters import Parameters
+        >>> from tolvanex.model.parameters import Parameters
         >>> step_plans(Parameters.read("examples/mera.args"), 0.1)[0].case("raised")
         'step1_raised'
         """
@@ -83,7 +83,7 @@ def shifted(text: str, by: Decimal) -> str:
         value = value.normalize()
         return format(value, "f") if abs(value.adjusted()) < 7 else format(value, "e")
     except InvalidOperation:
-        from .parameters import atof
+        from ..model.parameters import atof
         return repr(atof(text) + float(by))
 
 
@@ -139,7 +139,7 @@ def step_plans(parameters, delta) -> list[StepPlan]:
 
 
 def study_cases(plans) -> list[tuple[str, dict]]:
-    """The named cases of the study for `tolvanex.scan`: the base first,
+    """The named cases of the study for `tolvanex.scans.scan`: the base first,
     then the lowered and raised case of every differentiated step."""
     cases = [(BASE_CASE, {})]
     for p in plans:

@@ -26,10 +26,11 @@ import signal
 import socket
 import time
 
-from . import run_folder as rf, slurm
+from ..runs import folder as rf
+from . import slurm_client as slurm
 from .progress import Progress
-from .scan_lock import FolderBusy
-from .slurm import SlurmError, SlurmOptions
+from .lock import FolderBusy
+from .slurm_client import SlurmError, SlurmOptions
 from .summary import write_manifest
 
 SLURM_DIR = "slurm"

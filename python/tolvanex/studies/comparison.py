@@ -8,7 +8,7 @@ species as a fraction of the enzyme amount, and the times to half and 90 %
 removal.
 
 >>> import pandas as pd
->>> from tolvanex.parameters import Parameters
+>>> from tolvanex.model.parameters import Parameters
 >>> p = Parameters.read("examples/mera.args")
 >>> trace = exact_solution(p, [0.0, 0.01, 0.02, 0.05])[["A", "P"]]
 >>> c = compare_with_exact(trace, p)
@@ -23,9 +23,10 @@ import math
 import numpy as np
 import pandas as pd
 
-from . import frames, metrics
-from .exact import DEFAULT_RTOL, solve_exact, exact_solution  # noqa: F401  (doctest)
-from .files import TraceRun
+from ..runs import frames
+from ..runs import values as metrics
+from ..model.exact import DEFAULT_RTOL, solve_exact, exact_solution  # noqa: F401  (doctest)
+from ..runs.files import TraceRun
 
 #: The programs print every amount with six significant digits (%6.5e), so a
 #: printed value may be off by half a unit of the sixth: 5e-6 of itself.
@@ -37,9 +38,9 @@ FRACTIONS = {"t50": 0.5, "t90": 0.9}
 def trace_frame(run: TraceRun) -> pd.DataFrame:
     """A trace-file run's table as numbers: index ``time_s``, columns the
     species labels (A, S, C ... Q, apoMerB, organic), amounts in mol/L
-    (`tolvanex.frames.trace_frame`).
+    (`tolvanex.runs.frames.trace_frame`).
 
-    >>> from tolvanex.files import TraceRun, RunHeader, Table
+    >>> from tolvanex.runs.files import TraceRun, RunHeader, Table
     >>> t = Table(["Time", "HgMerB", "Hg(SCH3)2"], [["0.0000000000e+00", "1.00000e-06", "0.00000e+00"]])
     >>> trace_frame(TraceRun(1, 1, RunHeader(), t)).columns.tolist()
     ['A', 'P']
@@ -52,7 +53,7 @@ def trace_frame(run: TraceRun) -> pd.DataFrame:
 def run_time_to(trace: pd.DataFrame, enzyme: float, fraction: float) -> float:
     """The first time (s) at which a run's product P reaches `fraction` of
     the enzyme amount, between the two rows around it as `Run.time_to`
-    finds it (`tolvanex.metrics.time_to`); NaN when no row reaches it.
+    finds it (`tolvanex.runs.values.time_to`); NaN when no row reaches it.
 
     >>> trace = pd.DataFrame({"P": [0.0, 0.4e-6, 0.8e-6]}, index=[0.0, 1.0, 2.0])
     >>> round(run_time_to(trace, 1e-6, 0.2), 6), run_time_to(trace, 1e-6, 0.9)

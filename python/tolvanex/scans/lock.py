@@ -12,7 +12,7 @@ cannot be checked from here and is only removed by hand.
 ...     ScanLock(d).acquire()
 Traceback (most recent call last):
 ...
-tolvanex.scan_lock.FolderBusy: ... is in use by process ... on ... (since ...); wait for it to end
+tolvanex.scans.lock.FolderBusy: ... is in use by process ... on ... (since ...); wait for it to end
 """
 
 from __future__ import annotations

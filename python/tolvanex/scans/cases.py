@@ -21,7 +21,7 @@ import os
 import re
 
 from .grid import GridPoint, _name
-from .parameters import Parameters, _text_of
+from ..model.parameters import Parameters, _text_of
 
 #: The column of a case scan's summary that names the case.
 CASE_COLUMN = "case"
@@ -29,7 +29,7 @@ CASE_COLUMN = "case"
 
 class Cases:
     """Base `Parameters`, named cases [(name, {parameter: value})] and values
-    fixed for every case ({name: value}); the same face as `tolvanex.grid.Grid`.
+    fixed for every case ({name: value}); the same face as `tolvanex.scans.grid.Grid`.
 
     >>> c = Cases(Parameters.read("examples/mera.args"), [("slow", {"barrier1": 12})],
     ...           {"wanted_time": 1})

@@ -21,10 +21,12 @@ import time
 import numpy as np
 import pandas as pd
 
-from . import files, metrics, run_folder as rf
+from . import files
+from . import values as metrics
+from . import folder as rf
 from .frames import flux_frame, trace_frame
 from .outcome import Stop, judge, read_console
-from .parameters import Parameters
+from ..model.parameters import Parameters
 from .programs import find_program
 
 
@@ -179,7 +181,7 @@ class Run:
     # -- values at exact times ---------------------------------------------------
     def at(self, times) -> pd.DataFrame:
         """Every species at the times asked (s), interpolated between rows
-        (`tolvanex.metrics`); a row's own time gives the row's own values.
+        (`tolvanex.runs.values`); a row's own time gives the row's own values.
         Raises ValueError for a time beyond the last row or negative.
 
         >>> r.at([5.0, 10.0])[["P", "apoMerB"]]                  # doctest: +SKIP
@@ -234,7 +236,7 @@ class Run:
                                     enzyme if enzyme is not None else self._amount(), fraction)
 
     def plot(self, path: str | None = None, **options) -> str:
-        """Draw the run as the plot tool does (`tolvanex.plotting.draw`:
+        """Draw the run as the plot tool does (`tolvanex.plots.run_picture.draw`:
         options normalise, enzyme, title, species, dpi, linear_time); the
         picture goes to `path` (PNG, SVG or PDF by its extension), by
         default beside the trace file as PNG.
@@ -242,7 +244,7 @@ class Run:
         >>> r.plot("glutathione.pdf", normalise=True, species="A,S,P")  # doctest: +SKIP
         'glutathione.pdf'
         """
-        from . import plotting
+        from ..plots import run_picture as plotting
         return plotting.draw_run(self, path, **options)
 
     def to_csv(self, path: str, fluxes: bool = False, raw_labels: bool = False) -> str:
@@ -254,7 +256,7 @@ class Run:
         >>> r.to_csv("mera.csv")                                 # doctest: +SKIP
         'mera.csv'
         """
-        from . import csv_export
+        from ..export import run_csv as csv_export
         if fluxes:
             if self.raw_flux is None:
                 raise ValueError(f"{self.trace_path}: this run has no flux table")

@@ -5,7 +5,7 @@ The scan folder holds ``scan.json`` (the grid it was made for: base
 arguments, varied and fixed values, the program's and this package's
 absolute paths), ``commands.txt`` (the shell command of every run, one a
 line, for a cluster scheduler), ``NNN_name=value_...`` run folders
-(`tolvanex.run_folder`) and ``summary.csv`` (`tolvanex.summary`).
+(`tolvanex.runs.folder`) and ``summary.csv`` (`tolvanex.scans.summary`).
 
 >>> table = scan("examples/glutathione.args", vary={"pH": "6.5:8.5:0.5"},
 ...              set={"wanted_time": 10}, out="scans/ph")      # doctest: +SKIP
@@ -21,15 +21,17 @@ import tempfile
 import threading
 import time
 
-from . import __version__, run_folder as rf, slurm_scan
+from .. import __version__
+from ..runs import folder as rf
+from . import slurm_scan
 from .cases import Cases
 from .execution import Executor
 from .grid import Grid
-from .parameters import Parameters
-from .programs import PACKAGE_DIR, find_program
+from ..model.parameters import Parameters
+from ..runs.programs import PACKAGE_DIR, find_program
 from .progress import Progress
-from .scan_lock import FolderBusy, ScanLock
-from .slurm import SlurmOptions
+from .lock import FolderBusy, ScanLock
+from .slurm_client import SlurmOptions
 from .summary import MANIFEST, read_manifest, summary, write_manifest, write_summary
 
 COMMANDS = "commands.txt"
@@ -210,7 +212,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     `base` is a `Parameters` or an arguments file; `vary` maps names to a
     list of values or a text ``a,b,c`` / ``start:stop:step``; `set` maps
     names to one value.  Instead of `vary`, `cases` is an explicit list of
-    named cases [(name, {parameter: value})] (`tolvanex.cases`).  Every
+    named cases [(name, {parameter: value})] (`tolvanex.scans.cases`).  Every
     grid point is checked before anything runs (ValueError naming the
     parameter).  `record` adds entries of its own to scan.json (a study's
     settings; they are kept on resume).  `out` is the scan folder (a fresh
@@ -223,7 +225,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     ScanInterrupted.
 
     With `slurm` (`SlurmOptions`) the runs to do are submitted to Slurm as
-    one job array (`tolvanex.slurm_scan`) instead of being run here; the
+    one job array (`tolvanex.scans.slurm_scan`) instead of being run here; the
     call returns None at once, or, with ``slurm.wait``, follows the array
     to its end and returns the summary (a signal cancels the array).  A
     scan folder whose Slurm job is still queued or running is not resumed

@@ -1,8 +1,8 @@
 """The exact solution of a run's rate equations, by a stiff solver.
 
 The rate laws and species balances are derived here from the mechanism
-table (`tolvanex.mechanism`) and the acceptor speciation
-(`tolvanex.speciation`), not taken from the programs: every net flux is
+table (`tolvanex.model.mechanism`) and the acceptor speciation
+(`tolvanex.model.speciation`), not taken from the programs: every net flux is
 mass action, forward constant times its reactants minus reverse constant
 times its products, and every species changes by the net fluxes that make
 it minus those that use it up.  The acceptor S changes by every thiol or
@@ -17,7 +17,7 @@ its analytic Jacobian.  Nothing is pruned: this is what `tolvanex_unpruned`
 approximates with its explicit steps, and `tolvanex` with backward and
 negligible net fluxes dropped.
 
->>> from tolvanex.parameters import Parameters
+>>> from tolvanex.model.parameters import Parameters
 >>> p = Parameters.read("examples/mera.args")
 >>> x = solve_exact(p, end=1.0)
 >>> f"{x.time_to(0.5):.4g} s"
@@ -63,7 +63,7 @@ class RateEquations:
     Every rate term is a constant times at most two state amounts; the terms
     are held as arrays, so that a call costs a few vector operations.
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> eq = RateEquations(Parameters.read("examples/mera.args"))
     >>> y = eq.initial_state()
     >>> dy = eq.derivatives(0.0, y)
@@ -173,7 +173,7 @@ def absolute_tolerances(parameters, fraction: float = ATOL_FRACTION) -> np.ndarr
     rounding: a sum of amounts of order 1e-3 mol/L has rounding errors of
     ~1e-19 mol/L.  An amount of 0 is replaced by the largest other.
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> atol = absolute_tolerances(Parameters.read("examples/mera.args"))
     >>> round(float(atol[STATE.index("S")] / atol[STATE.index("A")]))
     1000
@@ -192,7 +192,7 @@ class ExactSolution:
     """The solved rate equations of a run from time 0 to `end`, with the
     solver's continuous (dense) output.
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> x = solve_exact(Parameters.read("examples/mera.args"), end=0.1)
     >>> x.at([0.0, 0.05]).columns[:4].tolist(), math.isnan(x.time_to(0.9999))
     (['A', 'S', 'C', 'D'], True)
@@ -247,7 +247,7 @@ def solve_exact(parameters, end: float | None = None, rtol: float = DEFAULT_RTOL
     (default: the run's wanted time).  `atol`: an array over `STATE`, a
     number, or None for `absolute_tolerances`.
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> p = Parameters.read("examples/organomercurial.args")
     >>> x = solve_exact(p, end=0.5)
     >>> row = x.at([0.5]).iloc[0]
@@ -275,7 +275,7 @@ def exact_solution(parameters, times, rtol: float = DEFAULT_RTOL, atol=None) -> 
     DataFrame indexed ``time_s`` with the species labels as columns (see
     `ExactSolution.at`).
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> p = Parameters.read("examples/dithiothreitol.args")
     >>> df = exact_solution(p, [0.0, 0.1, 1.0])
     >>> (df["P"] / p.enzyme).round(3).tolist()
@@ -292,7 +292,7 @@ def exact_time_to(parameters, fraction: float, end: float | None = None,
     the enzyme amount (t50 for 0.5), NaN if not by `end` (default: the
     run's wanted time).
 
-    >>> from tolvanex.parameters import Parameters
+    >>> from tolvanex.model.parameters import Parameters
     >>> f"{exact_time_to(Parameters.read('examples/mera.args'), 0.9, end=1.0):.4g}"
     '0.09367'
     """

@@ -25,7 +25,7 @@ import shlex
 import shutil
 
 from .files import BANNER
-from .parameters import FLUX_FILE_NAME, Parameters
+from ..model.parameters import FLUX_FILE_NAME, Parameters
 
 ARGUMENTS = "arguments.args"
 CONSOLE = "console.txt"

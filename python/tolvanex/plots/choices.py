@@ -15,9 +15,9 @@ from __future__ import annotations
 import math
 import os
 
-from .files import TraceRun
-from .parameters import ACCEPTOR_TYPES
-from .species import LABEL_OF_TRACE_COLUMN
+from ..runs.files import TraceRun
+from ..model.parameters import ACCEPTOR_TYPES
+from ..model.species import LABEL_OF_TRACE_COLUMN
 
 FORMATS = ("png", "svg", "pdf")
 DPI_RANGE = (10, 1200)      # beyond 1200 dpi a PNG of this size takes gigabytes
@@ -63,7 +63,7 @@ def check_dpi(dpi) -> float:
 
 def chosen_columns(species, columns: list[str]) -> list[str]:
     """The trace-file columns of the species named in `species` (labels of
-    `tolvanex.species`, case aside, as a list or as "A,P,apoMerB"), in the
+    `tolvanex.model.species`, case aside, as a list or as "A,P,apoMerB"), in the
     table's order; None or "" chooses every column but Time.
 
     >>> cols = ["Time", "HgMerB", "Thiol", "Int1", "apoMerB", "Hg(SCH3)2"]
@@ -129,7 +129,7 @@ def title(trace_path: str, run: TraceRun, runs_in_file: int, program: str | None
     not recorded" when its run folder does not say); the acceptor's type and
     amount, the enzyme amount and the pH.
 
-    >>> from tolvanex.files import RunHeader
+    >>> from tolvanex.runs.files import RunHeader
     >>> run = TraceRun(2, 60, RunHeader(enzyme=1e-6, substrate=1e-3), None, pH=7.0)
     >>> print(title("run/mera.trace", run, 2, "/opt/bin/tolvanex_unpruned", acceptor_type=1))
     mera.trace, run 2 of 2 — tolvanex_unpruned

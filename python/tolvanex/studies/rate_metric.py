@@ -25,13 +25,13 @@ from __future__ import annotations
 import math
 import re
 
-from .mechanism import CALORIES_TO_JOULES, GAS_CONSTANT, TEMPERATURE
-from .parameters import is_whole_number, atof
+from ..model.mechanism import CALORIES_TO_JOULES, GAS_CONSTANT, TEMPERATURE
+from ..model.parameters import is_whole_number, atof
 
 #: ln k per kcal/mol of barrier at 298 K: 4184 / (8.314 · 298), about 1.6887.
 PER_KCAL = CALORIES_TO_JOULES / (GAS_CONSTANT * TEMPERATURE)
 
-#: Stop codes after which a run's values are not taken (`tolvanex.outcome`).
+#: Stop codes after which a run's values are not taken (`tolvanex.runs.outcome`).
 FAILED_STOPS = ("negative concentration", "interrupted", "failed", "running or killed",
                 "not run", "no trace rows", "incomplete trace file", "unreadable",
                 "stopped before the wanted time", "time stood still")

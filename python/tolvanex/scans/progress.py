@@ -15,7 +15,7 @@ import os
 import sys
 import time
 
-from .run_folder import EXIT_STATUS, UnreadableFile, read_exit_status
+from ..runs.folder import EXIT_STATUS, UnreadableFile, read_exit_status
 
 
 def _clock(seconds: float) -> str:

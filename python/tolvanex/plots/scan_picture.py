@@ -16,7 +16,7 @@ from __future__ import annotations
 import math
 import os
 
-from .parameters import atof
+from ..model.parameters import atof
 
 METRICS = {"t50": ("t50_s", "t50: time to 50 % product (s)"),
            "t90": ("t90_s", "t90: time to 90 % product (s)"),
