@@ -15,7 +15,6 @@ EXAMPLES_DIR = os.path.join(SOURCE_DIR, "examples")
 PLOT = os.path.join(TOOLS_DIR, "tolvanex-plot")
 SCAN = os.path.join(TOOLS_DIR, "tolvanex-scan")
 sys.path.insert(0, os.path.join(SOURCE_DIR, "python"))
-from tolvanex.runs import files as tolvanex_files  # noqa: E402,F401  (used by the tests)
 
 TRACE_LABELS = [
     "Time", "HgMerB", "Thiol", "Int1", "Anionic  Int1", "Anionic  Int2 C159-bound",

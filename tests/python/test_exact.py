@@ -8,7 +8,8 @@ import unittest
 
 import numpy as np
 
-from common import EXAMPLES_DIR, TempDir, example_words, run_program, tolvanex_files
+from common import EXAMPLES_DIR, TempDir, example_words, run_program
+from tolvanex.runs.trace_file import read_trace
 from tolvanex.studies.comparison import PRINT_RESOLUTION, compare_with_exact, trace_frame
 from tolvanex.model.exact import STATE, RateEquations, solve_exact
 from tolvanex.model.mechanism import STEPS
@@ -34,7 +35,7 @@ class AgainstUnprunedProgram(TempDir):
         for name in EXAMPLES:
             words = example_words(name)
             console = run_program(cls.path(name), words, "tolvanex_unpruned")
-            trace = tolvanex_files.read_trace(cls.path(name, words[-1]))[-1]
+            trace = read_trace(cls.path(name, words[-1]))[-1]
             cls.runs[name] = (Parameters.from_args(words), trace_frame(trace), console)
 
     def test_rows_agree_with_exact_solution(self):

@@ -22,7 +22,8 @@ import argparse
 import math
 import sys
 
-from ..runs import files
+from ..runs.file_format import FileFormatError, select_run
+from ..runs.trace_file import TraceRun, read_trace
 from ..studies.comparison import DEFAULT_TOLERANCE, compare_with_exact, trace_frame
 from ..model.mechanism import rate_constants
 from ..runs.lookup import PROGRAMS, RunNotFound, find_run, program_name
@@ -59,7 +60,7 @@ def check_arguments(args):
         raise UsageError(f"--program {args.program!r}: give {' or '.join(PROGRAMS)}")
 
 
-def check_matches(run: files.TraceRun, parameters, trace_path: str) -> None:
+def check_matches(run: TraceRun, parameters, trace_path: str) -> None:
     """Refuse arguments that are not the run's: the rate constants, the
     enzyme amount and the mode printed in the trace file must be theirs."""
     k = rate_constants(parameters)
@@ -130,13 +131,13 @@ def main(argv=None) -> int:
     try:
         check_arguments(args)
         found = find_run(args.path, args.args, args.program)
-        runs = files.read_trace(found.trace, warn=lambda m: print(f"{PROG}: warning: {m}",
+        runs = read_trace(found.trace, warn=lambda m: print(f"{PROG}: warning: {m}",
                                                                    file=sys.stderr))
-        run = files.select_run(runs, args.run)
+        run = select_run(runs, args.run)
         check_matches(run, found.parameters, found.trace)
         trace = trace_frame(run)
         comparison = compare_with_exact(trace, found.parameters, tolerance=args.tol)
-    except (UsageError, RunNotFound, files.FileFormatError, IndexError, ValueError) as e:
+    except (UsageError, RunNotFound, FileFormatError, IndexError, ValueError) as e:
         print(f"{PROG}: {e}", file=sys.stderr)
         return 2
     except OSError as e:

@@ -20,7 +20,9 @@ tolvanex-plot 1.1.0
 import argparse
 import sys
 
-from ..runs import files as tf
+from ..runs.file_format import FileFormatError, select_run
+from ..runs.flux_file import flux_mismatch, matching_flux_run, read_flux
+from ..runs.trace_file import read_trace
 from ..export.run_csv import write_flux_csv, write_trace_csv
 from ..plots.run_picture import default_output, draw
 from ..runs.run import recorded_program
@@ -100,13 +102,13 @@ def _read(reader, path):
         raise Failure(f"{path} is a folder, not a file") from None
     except OSError as e:
         raise Failure(f"cannot read {path}: {e.strerror}") from None
-    except tf.FileFormatError as e:
+    except FileFormatError as e:
         raise Failure(str(e)) from None
 
 
 def _select(runs, number, path):
     try:
-        return tf.select_run(runs, number)
+        return select_run(runs, number)
     except IndexError as e:
         raise Failure(f"{path}: {e}") from None
 
@@ -123,9 +125,9 @@ def list_runs(runs) -> None:
 
 def flux_run_of(args, run, runs):
     """The flux-file run to show beside the trace run, checked to belong to it."""
-    flux_runs = _read(tf.read_flux, args.flux)
+    flux_runs = _read(read_flux, args.flux)
     if args.flux_run is None:
-        flux_run = tf.matching_flux_run(args.trace, run, runs, flux_runs, warn)
+        flux_run = matching_flux_run(args.trace, run, runs, flux_runs, warn)
         if flux_run is None:
             raise Failure(f"{args.flux} holds no run whose times match run {run.number} "
                           f"of {args.trace}; pick one with --flux-run N")
@@ -133,7 +135,7 @@ def flux_run_of(args, run, runs):
         flux_run = _select(flux_runs, args.flux_run, args.flux)
     if not flux_run.rows:
         raise Failure(f"run {flux_run.number} of {args.flux} has no flux rows")
-    mismatch = tf.flux_mismatch(run, flux_run)
+    mismatch = flux_mismatch(run, flux_run)
     if mismatch:
         raise Failure(f"run {flux_run.number} of {args.flux} does not belong to run "
                       f"{run.number} of {args.trace}: {mismatch}")
@@ -141,7 +143,7 @@ def flux_run_of(args, run, runs):
 
 
 def _main(args) -> int:
-    runs = _read(tf.read_trace, args.trace)
+    runs = _read(read_trace, args.trace)
     if args.list:
         list_runs(runs)
         return 0

@@ -10,7 +10,7 @@ keeps the files' own column labels instead (``Time``, ``HgMerB``,
 ``Anionic  Int1`` with its two blanks, ``flux1`` ...), as earlier versions
 wrote them.
 
->>> from tolvanex.runs.files import Table
+>>> from tolvanex.runs.file_format import Table
 >>> trace_header(Table(["Time", "HgMerB", "Anionic  Int1", "Hg(SCH3)2"]), acceptor_type=2)
 ['time_s', 'A_mol_per_L', 'D_mol_per_L', 'P_Hg_dithiol_mol_per_L']
 >>> flux_header(Table(["Time", "flux1", "flux37"]))
@@ -23,7 +23,9 @@ import csv
 import re
 import sys
 
-from ..runs.files import FluxRun, Table, TraceRun
+from ..runs.file_format import Table
+from ..runs.flux_file import FluxRun
+from ..runs.trace_file import TraceRun
 from ..model.species import LABEL_OF_TRACE_COLUMN, column_name
 
 TIME_COLUMN = "time_s"
@@ -64,8 +66,8 @@ def write_trace_csv(run: TraceRun, out: str, raw_labels: bool = False,
     """The concentration table of a trace-file run as CSV.  The product is
     named for `acceptor_type`, by default the type the run's note names.
 
-    >>> from tolvanex.runs import files
-    >>> run = files.read_trace("run/mera/mera.trace")[-1]       # doctest: +SKIP
+    >>> from tolvanex.runs.trace_file import read_trace
+    >>> run = read_trace("run/mera/mera.trace")[-1]       # doctest: +SKIP
     >>> write_trace_csv(run, "-")                                # doctest: +SKIP
     time_s,A_mol_per_L,S_mol_per_L,C_mol_per_L,...,P_HgMerA_mol_per_L,Q_mol_per_L
     0.0000000000e+00,1.00000e-06,1.00000e-03,0.00000e+00,...
@@ -80,7 +82,7 @@ def write_flux_csv(run: FluxRun, out: str, raw_labels: bool = False) -> None:
     """The cumulative net fluxes of a flux-file run as CSV (flux39, which has
     a value in the time-0 row only, is left out).
 
-    >>> write_flux_csv(files.read_flux("run/mera/flux_analysis.txt")[-1], "-")  # doctest: +SKIP
+    >>> write_flux_csv(read_flux("run/mera/flux_analysis.txt")[-1], "-")  # doctest: +SKIP
     time_s,total_flux1_mol_per_L,total_flux3_mol_per_L,...,total_flux37_mol_per_L
     0.0000000000e+00,0.00000e+00,...
     """

@@ -15,7 +15,7 @@ from __future__ import annotations
 import math
 import os
 
-from ..runs.files import TraceRun
+from ..runs.trace_file import TraceRun
 from ..model.parameters import ACCEPTOR_TYPES
 from ..model.species import LABEL_OF_TRACE_COLUMN
 
@@ -129,7 +129,7 @@ def title(trace_path: str, run: TraceRun, runs_in_file: int, program: str | None
     not recorded" when its run folder does not say); the acceptor's type and
     amount, the enzyme amount and the pH.
 
-    >>> from tolvanex.runs.files import RunHeader
+    >>> from tolvanex.runs.file_format import RunHeader
     >>> run = TraceRun(2, 60, RunHeader(enzyme=1e-6, substrate=1e-3), None, pH=7.0)
     >>> print(title("run/mera.trace", run, 2, "/opt/bin/tolvanex_unpruned", acceptor_type=1))
     mera.trace, run 2 of 2 — tolvanex_unpruned

@@ -18,13 +18,14 @@ from __future__ import annotations
 import math
 import os
 
-from ..runs import files as tf
+from ..runs.file_format import Table
+from ..runs.trace_file import ORGANIC_LABEL
 from . import choices as plot_options
 from ..model.species import LABEL_OF_TRACE_COLUMN, product_name
 
-MAIN_SPECIES = ["HgMerB", "Thiol", "Hg(SCH3)2", "apoMerB", tf.ORGANIC_LABEL]
+MAIN_SPECIES = ["HgMerB", "Thiol", "Hg(SCH3)2", "apoMerB", ORGANIC_LABEL]
 # Shown relative to the enzyme amount when normalised; Thiol relative to its own.
-ENZYME_SCALED = {"HgMerB", "Hg(SCH3)2", "apoMerB", tf.ORGANIC_LABEL}
+ENZYME_SCALED = {"HgMerB", "Hg(SCH3)2", "apoMerB", ORGANIC_LABEL}
 DECADES_SHOWN = 16     # log panels show at most this many decades below the top
 # Panel 1: each species its own colour and style.  HgMerB and the organic
 # product of an organomercurial run follow each other closely: the organic
@@ -34,7 +35,7 @@ MAIN_STYLES = {
     "Thiol": {"color": "tab:blue"},
     "Hg(SCH3)2": {"color": "tab:red", "linewidth": 2.0},
     "apoMerB": {"color": "tab:orange", "linestyle": "--"},
-    tf.ORGANIC_LABEL: {"color": "tab:green", "linestyle": (0, (5, 3)), "linewidth": 3.2,
+    ORGANIC_LABEL: {"color": "tab:green", "linestyle": (0, (5, 3)), "linewidth": 3.2,
                        "alpha": 0.8, "zorder": 2},
 }
 # Panels of many lines (12 intermediates, 19 fluxes): ten qualitative
@@ -56,7 +57,7 @@ def legend_name(column: str, acceptor_type=None) -> str:
     label = LABEL_OF_TRACE_COLUMN.get(column)
     if label == "P":
         return f"{product_name(acceptor_type) or 'product'} (P)"
-    if label is None or label == column or column == tf.ORGANIC_LABEL:
+    if label is None or label == column or column == ORGANIC_LABEL:
         return display(column)
     return f"{display(column)} ({label})"
 
@@ -134,7 +135,7 @@ def _main_panel(ax, run, table, time, columns, names, normalise, enzyme):
             scale["Thiol"] = s0
         _draw_series(ax, time, table, columns, names, scale=scale, log=False, styles=MAIN_STYLES)
         ax.set_ylabel("fraction of starting amount\n(products: of the enzyme)")
-        ax.set_ylim(-0.03, 1.05 if tf.ORGANIC_LABEL not in columns else None)
+        ax.set_ylim(-0.03, 1.05 if ORGANIC_LABEL not in columns else None)
     else:
         drawn = _draw_series(ax, time, table, columns, names, styles=MAIN_STYLES)
         ax.set_yscale("log")
@@ -157,7 +158,7 @@ def _flux_panel(ax, flux_run, keep_time0):
     from matplotlib.ticker import FuncFormatter
 
     ft = flux_run.table
-    fsub = tf.Table(columns=ft.columns,
+    fsub = Table(columns=ft.columns,
                     rows=[row for row in ft.rows if keep_time0 or float(row[0]) > 0])
     ftime = fsub.column("Time")
     fluxes = ft.columns[1:]
@@ -196,8 +197,8 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
     the title; the acceptor type is otherwise read from the run's note.
     Raises ValueError for a choice that cannot be drawn; returns `out`.
 
-    >>> from tolvanex.runs import files
-    >>> runs = files.read_trace("run/mera/mera.trace")                  # doctest: +SKIP
+    >>> from tolvanex.runs.trace_file import read_trace
+    >>> runs = read_trace("run/mera/mera.trace")                  # doctest: +SKIP
     >>> draw("run/mera/mera.trace", runs[-1], len(runs), None, "mera.pdf",
     ...      species="A,P", linear_time=True)                          # doctest: +SKIP
     'mera.pdf'
@@ -212,7 +213,7 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
     if not rows:
         raise ValueError(f"run {run.number} of {trace_path} has no rows after time 0 to draw "
                          "on a log time axis (try the linear time axis)")
-    sub = tf.Table(columns=table.columns, rows=rows)
+    sub = Table(columns=table.columns, rows=rows)
     time = sub.column("Time")
     main = [c for c in MAIN_SPECIES if c in chosen]
     intermediates = [c for c in chosen if c not in MAIN_SPECIES]

@@ -24,7 +24,7 @@ import re
 import shlex
 import shutil
 
-from .files import BANNER
+from .trace_file import BANNER
 from ..model.parameters import FLUX_FILE_NAME, Parameters
 
 ARGUMENTS = "arguments.args"

@@ -5,7 +5,7 @@ species under the programs' labels (`tolvanex.model.species`: A, S, C ... apoMer
 P, Q and, in organomercurial mode, organic), a flux table the cumulative net
 fluxes ``total_flux1`` ... ``total_flux37``.  Every value is in mol/L.
 
->>> from tolvanex.runs.files import Table
+>>> from tolvanex.runs.file_format import Table
 >>> trace_frame(Table(["Time", "HgMerB", "Hg(SCH3)2"], [["0.0", "1e-6", "0"], ["2.5", "4e-7", "6e-7"]]))
                    A             P
 time_s
@@ -18,7 +18,7 @@ from __future__ import annotations
 import numpy as np
 import pandas as pd
 
-from .files import Table
+from .file_format import Table
 from ..model.species import LABEL_OF_TRACE_COLUMN
 
 #: The unit of every column of the trace and flux DataFrames.

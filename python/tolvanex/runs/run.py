@@ -21,7 +21,9 @@ import time
 import numpy as np
 import pandas as pd
 
-from . import files
+from .file_format import FileFormatError, select_run
+from .flux_file import matching_flux_run, read_flux
+from .trace_file import read_trace
 from . import values as metrics
 from . import folder as rf
 from .frames import flux_frame, trace_frame
@@ -128,15 +130,15 @@ class Run:
             raise rf.UnreadableFile(f"{trace_path} is a folder, not a trace file")
         if parameters is not None and os.path.basename(parameters.trace) != os.path.basename(trace_path):
             parameters = None                  # the folder's arguments are another file's
-        runs = files.read_trace(trace_path, warn)
-        chosen = files.select_run(runs, run)
+        runs = read_trace(trace_path, warn)
+        chosen = select_run(runs, run)
         if chosen.table is None:
-            raise files.FileFormatError(f"{trace_path}: run {chosen.number} has no table")
+            raise FileFormatError(f"{trace_path}: run {chosen.number} has no table")
         flux_path = os.path.join(folder, rf.FLUX)
         flux_run = None
         if os.path.isfile(flux_path):
-            flux_run = files.matching_flux_run(trace_path, chosen, runs,
-                                               files.read_flux(flux_path, warn), warn)
+            flux_run = matching_flux_run(trace_path, chosen, runs,
+                                               read_flux(flux_path, warn), warn)
         own = chosen is runs[-1] and (parameters is not None
                                       or os.path.exists(os.path.join(folder, rf.EXIT_STATUS)))
         console = stderr = None

@@ -26,7 +26,7 @@ import os
 
 import pandas as pd
 
-from ..runs import files
+from ..runs.file_format import FileFormatError
 from ..runs import folder as rf
 from .cases import CASE_COLUMN
 from ..runs.outcome import judge
@@ -124,7 +124,7 @@ def summarise_run(out: str, entry: dict) -> dict:
             return row
         row.update(ended=run.stop.code, message=run.stop.message, iterations=run.iterations)
         _metrics(run, row)
-    except (rf.UnreadableFile, files.FileFormatError, OSError, ValueError, IndexError) as e:
+    except (rf.UnreadableFile, FileFormatError, OSError, ValueError, IndexError) as e:
         row.update(ended="unreadable", message=str(e), at_wanted_note="unreadable")
         for key in COLUMNS[2:]:
             if key not in ("wanted_time_s", "at_wanted_note", "exit_status"):

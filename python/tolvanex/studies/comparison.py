@@ -26,7 +26,7 @@ import pandas as pd
 from ..runs import frames
 from ..runs import values as metrics
 from ..model.exact import DEFAULT_RTOL, solve_exact, exact_solution  # noqa: F401  (doctest)
-from ..runs.files import TraceRun
+from ..runs.trace_file import TraceRun
 
 #: The programs print every amount with six significant digits (%6.5e), so a
 #: printed value may be off by half a unit of the sixth: 5e-6 of itself.
@@ -40,7 +40,8 @@ def trace_frame(run: TraceRun) -> pd.DataFrame:
     species labels (A, S, C ... Q, apoMerB, organic), amounts in mol/L
     (`tolvanex.runs.frames.trace_frame`).
 
-    >>> from tolvanex.runs.files import TraceRun, RunHeader, Table
+    >>> from tolvanex.runs.file_format import RunHeader, Table
+    >>> from tolvanex.runs.trace_file import TraceRun
     >>> t = Table(["Time", "HgMerB", "Hg(SCH3)2"], [["0.0000000000e+00", "1.00000e-06", "0.00000e+00"]])
     >>> trace_frame(TraceRun(1, 1, RunHeader(), t)).columns.tolist()
     ['A', 'P']

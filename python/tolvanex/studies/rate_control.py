@@ -41,7 +41,7 @@ import tempfile
 import numpy as np
 import pandas as pd
 
-from ..runs import files
+from ..runs.file_format import FileFormatError
 from ..runs import folder as rf
 from ..model.parameters import Parameters
 from .rate_metric import Metric, degree_of_rate_control
@@ -157,7 +157,7 @@ def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | No
             values[case] = m.value(run)
             if case == BASE_CASE:
                 base_run = run
-        except (FileNotFoundError, rf.UnreadableFile, files.FileFormatError, ValueError,
+        except (FileNotFoundError, rf.UnreadableFile, FileFormatError, ValueError,
                 IndexError) as e:
             status = _status(path)
             values[case] = (math.nan, (status if status.startswith("not run") else
