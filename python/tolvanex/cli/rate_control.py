@@ -40,8 +40,8 @@ from ..scans.slurm_client import SlurmError
 from ..scans.slurm_scan import last_job
 from ..scans.summary import NotAScan, read_manifest
 from ..model import mechanism
-from .options import ArgumentParser, UsageError, output_closed, parse
-from .slurm_options import add_slurm_options, slurm_options
+from .options import (ArgumentParser, UsageError, add_slurm_options, output_closed, parse,
+                      slurm_options)
 
 PROG = "tolvanex-rate-control"
 #: Degrees below this are left out of the printed list (they are in the table).

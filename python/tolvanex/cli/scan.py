@@ -31,8 +31,8 @@ from ..plots.scan_picture import METRICS, plot_summary
 from ..scans.slurm_client import SlurmError
 from ..scans.slurm_scan import last_job
 from ..scans.summary import NotAScan, read_manifest
-from .options import ArgumentParser, UsageError, output_closed, parse
-from .slurm_options import add_slurm_options, slurm_options
+from .options import (ArgumentParser, UsageError, add_slurm_options, output_closed, parse,
+                      slurm_options)
 
 PROG = "tolvanex-scan"
 

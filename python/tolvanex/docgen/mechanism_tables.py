@@ -22,6 +22,7 @@ import sys
 
 from ..model import mechanism
 from ..model.species import SPECIES
+from ..errors import InvalidValue
 
 
 def _barrier_cell(barrier: int, odd_is_reverse: bool) -> str:
@@ -85,7 +86,7 @@ def update_document(path: str) -> None:
         text = f.read()
     missing = set(GENERATED) - set(generated_blocks(text))
     if missing:
-        raise ValueError(f"{path}: no markers for {', '.join(sorted(missing))}")
+        raise InvalidValue(f"{path}: no markers for {', '.join(sorted(missing))}")
     text = _BLOCK.sub(lambda m: m.group(1) + GENERATED[m.group(2)]() + m.group(3), text)
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)

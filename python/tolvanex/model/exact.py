@@ -37,6 +37,7 @@ from scipy.optimize import brentq
 
 from . import mechanism
 from .speciation import acceptor_coefficients, consumes_acceptor
+from ..errors import InvalidValue, TolvanexError
 
 #: The integrated species, in the order of the state vector.
 STATE = ("A", "S", "C", "D", "E", "F", "G", "I", "J", "K", "L", "M", "N",
@@ -54,6 +55,10 @@ DEFAULT_RTOL = 1e-10
 
 _INDEX = {name: i for i, name in enumerate(STATE)}
 _ONE = len(STATE)          # index of a constant 1 appended to the state
+
+
+class SolverFailed(TolvanexError, RuntimeError):
+    """The stiff solver gave up (its message says why)."""
 
 
 class RateEquations:
@@ -211,7 +216,7 @@ class ExactSolution:
         O3, MerB, ES, PHMB."""
         times = np.asarray(times, dtype=float).ravel()
         if times.size and (times.min() < 0 or times.max() > self.end * (1 + 1e-12)):
-            raise ValueError(f"times from {times.min():g} to {times.max():g} s lie outside "
+            raise InvalidValue(f"times from {times.min():g} to {times.max():g} s lie outside "
                              f"the solution, 0 to {self.end:g} s")
         y = self._result.sol(np.clip(times, 0.0, self.end)) if times.size else \
             np.zeros((len(STATE), 0))
@@ -255,10 +260,10 @@ def solve_exact(parameters, end: float | None = None, rtol: float = DEFAULT_RTOL
     (1.986, 0.0, 2.0)
     """
     if not rtol <= 1e-8:
-        raise ValueError(f"rtol {rtol:g}: the solution is meant to be exact; use 1e-8 or less")
+        raise InvalidValue(f"rtol {rtol:g}: the solution is meant to be exact; use 1e-8 or less")
     end = parameters.wanted_time if end is None else float(end)
     if not end > 0 or not math.isfinite(end):
-        raise ValueError(f"end time {end!r}: it must be a positive number of seconds")
+        raise InvalidValue(f"end time {end!r}: it must be a positive number of seconds")
     equations = RateEquations(parameters)
     if atol is None:
         atol = absolute_tolerances(parameters)
@@ -266,7 +271,7 @@ def solve_exact(parameters, end: float | None = None, rtol: float = DEFAULT_RTOL
                        method=method, rtol=rtol, atol=atol, dense_output=True,
                        jac=equations.jacobian if method in ("Radau", "BDF", "LSODA") else None)
     if not result.success:
-        raise RuntimeError(f"the stiff solver failed: {result.message}")
+        raise SolverFailed(f"the stiff solver failed: {result.message}")
     return ExactSolution(parameters, result, end)
 
 

@@ -33,7 +33,7 @@ a value as the program reads it.
 >>> p.acceptor_type = 4
 Traceback (most recent call last):
 ...
-ValueError: acceptor_type (type of acceptor) is 4: it must be 1 (MerA), 2 (dithiol) or 3 (monothiol)
+tolvanex.errors.InvalidValue: acceptor_type (type of acceptor) is 4: it must be 1 (MerA), 2 (dithiol) or 3 (monothiol)
 """
 
 from __future__ import annotations
@@ -41,6 +41,7 @@ from __future__ import annotations
 import math
 import os
 import re
+from ..errors import InvalidValue
 
 BARRIER_COUNT = 38
 FLUX_FILE_NAME = "flux_analysis.txt"
@@ -90,7 +91,7 @@ def canonical_name(name: str) -> str:
             return n
     if lowered in ALIASES:
         return ALIASES[lowered]
-    raise ValueError(f"unknown parameter {name!r}; the names are organomercurial, "
+    raise InvalidValue(f"unknown parameter {name!r}; the names are organomercurial, "
                      "target2, basic_timestep, pH, acceptor_type, wanted_time, enzyme, "
                      "acceptor, barrier1 ... barrier38, trace")
 
@@ -162,30 +163,30 @@ def check_value(name: str, text: str) -> None:
     >>> check_value("enzyme", "-1e-6")
     Traceback (most recent call last):
     ...
-    ValueError: enzyme (HgMerB (or free MerB) concentration, mol/L) is -1e-6: a concentration cannot be negative
+    tolvanex.errors.InvalidValue: enzyme (HgMerB (or free MerB) concentration, mol/L) is -1e-6: a concentration cannot be negative
     """
     shown = text if is_whole_number(text) else repr(text)
     what = f"{name} ({MEANINGS[name]}) is {shown}"
     if name == "trace":
         if not text or text.strip() != text or "\n" in text:
-            raise ValueError(f"trace (name of the trace file) is {text!r}: give a file name")
+            raise InvalidValue(f"trace (name of the trace file) is {text!r}: give a file name")
         if os.path.basename(text) == FLUX_FILE_NAME:
-            raise ValueError(f"trace (name of the trace file) is {text!r}: that is the "
+            raise InvalidValue(f"trace (name of the trace file) is {text!r}: that is the "
                              "name of the flux file every run writes beside it")
         return
     if not is_whole_number(text):
-        raise ValueError(f"{what}: not a number")
+        raise InvalidValue(f"{what}: not a number")
     value = atof(text)
     if not math.isfinite(value):
-        raise ValueError(f"{what}: not a finite number")
+        raise InvalidValue(f"{what}: not a finite number")
     if name == "acceptor_type" and value not in ACCEPTOR_TYPES:
-        raise ValueError(f"{what}: it must be 1 (MerA), 2 (dithiol) or 3 (monothiol)")
+        raise InvalidValue(f"{what}: it must be 1 (MerA), 2 (dithiol) or 3 (monothiol)")
     if name in CONCENTRATIONS and value < 0:
-        raise ValueError(f"{what}: a concentration cannot be negative")
+        raise InvalidValue(f"{what}: a concentration cannot be negative")
     if name == "basic_timestep" and not value > 0:
-        raise ValueError(f"{what}: the Basic Timestep must be positive")
+        raise InvalidValue(f"{what}: the Basic Timestep must be positive")
     if name in ("wanted_time", "target2") and value < 0:
-        raise ValueError(f"{what}: it cannot be negative")
+        raise InvalidValue(f"{what}: it cannot be negative")
 
 
 class Parameters:
@@ -218,13 +219,13 @@ class Parameters:
         if barriers is not None:
             barriers = list(barriers)
             if len(barriers) != BARRIER_COUNT:
-                raise ValueError(f"{len(barriers)} barriers given, not {BARRIER_COUNT}")
+                raise InvalidValue(f"{len(barriers)} barriers given, not {BARRIER_COUNT}")
             for i, b in enumerate(barriers, start=1):
                 values.setdefault(f"barrier{i}", b)
         given = {canonical_name(k): v for k, v in values.items()}
         missing = [n for n in ARGUMENT_NAMES if n not in given]
         if missing:
-            raise ValueError("missing parameter" + ("s " if len(missing) > 1 else " ")
+            raise InvalidValue("missing parameter" + ("s " if len(missing) > 1 else " ")
                              + ", ".join(missing))
         for name in NAMES:
             value = given.get(name)
@@ -245,7 +246,7 @@ class Parameters:
         """
         words = [str(w) for w in words]
         if len(words) not in (46, 47):
-            raise ValueError(f"{len(words)} arguments, not 46 or 47")
+            raise InvalidValue(f"{len(words)} arguments, not 46 or 47")
         names = NAMES if len(words) == 47 else ARGUMENT_NAMES
         return cls(check=check, **dict(zip(names, words)))
 
@@ -257,7 +258,7 @@ class Parameters:
         try:
             return cls.from_args(words, check=check)
         except ValueError as e:
-            raise ValueError(f"{path}: {e}") from None
+            raise InvalidValue(f"{path}: {e}") from None
 
     # -- values ---------------------------------------------------------------
     def __getattr__(self, name):
@@ -285,7 +286,7 @@ class Parameters:
         key = canonical_name(name)
         if value is None:
             if key != "organomercurial":
-                raise ValueError(f"{key} cannot be left out")
+                raise InvalidValue(f"{key} cannot be left out")
             self._texts.pop(key, None)
             return
         text = _text_of(value)
@@ -355,8 +356,8 @@ def read_argument_words(path) -> list[str]:
         with open(path, encoding="utf-8") as f:
             text = f.read()
     except UnicodeDecodeError:
-        raise ValueError(f"{path}: not a text file (it is not UTF-8)") from None
+        raise InvalidValue(f"{path}: not a text file (it is not UTF-8)") from None
     except IsADirectoryError:
-        raise ValueError(f"{path}: a folder, not an arguments file") from None
+        raise InvalidValue(f"{path}: a folder, not an arguments file") from None
     return [w for line in text.splitlines() if not line.lstrip().startswith("#")
             for w in line.split()]

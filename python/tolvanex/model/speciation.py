@@ -24,6 +24,7 @@ coefficient and whether it is to be multiplied by S.
 from __future__ import annotations
 
 from typing import NamedTuple
+from ..errors import InvalidValue
 
 #: pKa of an acceptor thiol group: MerA has one low-pKa thiol.
 PKA_MERA = 6.0
@@ -65,7 +66,7 @@ def acceptor_coefficients(pH: float, acceptor_type: float) -> dict[str, Coeffici
     (True, False)
     """
     if acceptor_type not in (1, 2, 3):
-        raise ValueError(f"acceptor type {acceptor_type!r}: it must be 1 (MerA), "
+        raise InvalidValue(f"acceptor type {acceptor_type!r}: it must be 1 (MerA), "
                          "2 (dithiol) or 3 (monothiol)")
     f, g = fractions(pH, acceptor_type)
     if acceptor_type == 3:

@@ -7,7 +7,7 @@ the title.
 >>> output_format("fig.jpg")
 Traceback (most recent call last):
 ...
-ValueError: fig.jpg: a picture is written as PNG, SVG or PDF; give a name ending in .png, .svg or .pdf
+tolvanex.errors.InvalidValue: fig.jpg: a picture is written as PNG, SVG or PDF; give a name ending in .png, .svg or .pdf
 """
 
 from __future__ import annotations
@@ -18,6 +18,7 @@ import os
 from ..runs.trace_file import TraceRun
 from ..model.parameters import ACCEPTOR_TYPES
 from ..model.species import LABEL_OF_TRACE_COLUMN
+from ..errors import InvalidValue
 
 FORMATS = ("png", "svg", "pdf")
 DPI_RANGE = (10, 1200)      # beyond 1200 dpi a PNG of this size takes gigabytes
@@ -28,7 +29,7 @@ def output_format(path: str) -> str:
     extension (case aside); any other name is refused."""
     ext = os.path.splitext(path)[1].lower().lstrip(".")
     if ext not in FORMATS:
-        raise ValueError(f"{path}: a picture is written as PNG, SVG or PDF; give a name "
+        raise InvalidValue(f"{path}: a picture is written as PNG, SVG or PDF; give a name "
                          "ending in .png, .svg or .pdf")
     return ext
 
@@ -39,12 +40,12 @@ def check_output(path: str) -> str:
     >>> check_output("no/such/folder/fig.png")
     Traceback (most recent call last):
     ...
-    ValueError: cannot write no/such/folder/fig.png: there is no folder no/such/folder
+    tolvanex.errors.InvalidValue: cannot write no/such/folder/fig.png: there is no folder no/such/folder
     """
     fmt = output_format(path)
     folder = os.path.dirname(path)
     if folder and not os.path.isdir(folder):
-        raise ValueError(f"cannot write {path}: there is no folder {folder}")
+        raise InvalidValue(f"cannot write {path}: there is no folder {folder}")
     return fmt
 
 
@@ -56,7 +57,7 @@ def check_dpi(dpi) -> float:
     """
     value = 100.0 if dpi is None else float(dpi)
     if not (math.isfinite(value) and DPI_RANGE[0] <= value <= DPI_RANGE[1]):
-        raise ValueError(f"dpi {dpi}: give a resolution from {DPI_RANGE[0]} to "
+        raise InvalidValue(f"dpi {dpi}: give a resolution from {DPI_RANGE[0]} to "
                          f"{DPI_RANGE[1]} dots per inch")
     return value
 
@@ -72,7 +73,7 @@ def chosen_columns(species, columns: list[str]) -> list[str]:
     >>> chosen_columns("A,O1", cols)
     Traceback (most recent call last):
     ...
-    ValueError: no species 'O1' in this run; its species are A, S, C, apoMerB, P
+    tolvanex.errors.InvalidValue: no species 'O1' in this run; its species are A, S, C, apoMerB, P
     """
     present = {LABEL_OF_TRACE_COLUMN[c]: c for c in columns[1:] if c in LABEL_OF_TRACE_COLUMN}
     if not species:
@@ -80,13 +81,13 @@ def chosen_columns(species, columns: list[str]) -> list[str]:
     names = species.split(",") if isinstance(species, str) else list(species)
     names = [n.strip() for n in names if n.strip()]
     if not names:
-        raise ValueError("no species named; give labels such as A,P,apoMerB")
+        raise InvalidValue("no species named; give labels such as A,P,apoMerB")
     by_lower = {label.lower(): label for label in present}
     chosen = set()
     for name in names:
         label = by_lower.get(name.lower())
         if label is None:
-            raise ValueError(f"no species {name!r} in this run; its species are "
+            raise InvalidValue(f"no species {name!r} in this run; its species are "
                              + ", ".join(present))
         chosen.add(present[label])
     return [c for c in columns[1:] if c in chosen]

@@ -22,6 +22,7 @@ from ..runs.file_format import Table
 from ..runs.trace_file import ORGANIC_LABEL
 from . import choices as plot_options
 from ..model.species import LABEL_OF_TRACE_COLUMN, product_name
+from ..errors import InvalidValue
 
 MAIN_SPECIES = ["HgMerB", "Thiol", "Hg(SCH3)2", "apoMerB", ORGANIC_LABEL]
 # Shown relative to the enzyme amount when normalised; Thiol relative to its own.
@@ -126,7 +127,7 @@ def _main_panel(ax, run, table, time, columns, names, normalise, enzyme):
         if a0 is None:
             a0 = float(run.table.rows[0][run.table.index("HgMerB")])
             if not a0 > 0:
-                raise ValueError("this run starts with no HgMerB (organomercurial mode) and the "
+                raise InvalidValue("this run starts with no HgMerB (organomercurial mode) and the "
                                  "trace file does not record the enzyme amount: give it with "
                                  "--enzyme CONC to normalise")
         s0 = float(run.table.rows[0][run.table.index("Thiol")])
@@ -206,12 +207,12 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
     fmt = plot_options.check_output(out)
     dpi = plot_options.check_dpi(dpi)
     if enzyme is not None and not (enzyme > 0 and math.isfinite(enzyme)):
-        raise ValueError(f"enzyme amount {enzyme:g}: give a positive concentration (mol/L)")
+        raise InvalidValue(f"enzyme amount {enzyme:g}: give a positive concentration (mol/L)")
     table = run.table
     chosen = plot_options.chosen_columns(species, table.columns)
     rows = [row for row in table.rows if linear_time or float(row[0]) > 0]
     if not rows:
-        raise ValueError(f"run {run.number} of {trace_path} has no rows after time 0 to draw "
+        raise InvalidValue(f"run {run.number} of {trace_path} has no rows after time 0 to draw "
                          "on a log time axis (try the linear time axis)")
     sub = Table(columns=table.columns, rows=rows)
     time = sub.column("Time")

@@ -17,6 +17,7 @@ import math
 import os
 
 from ..model.parameters import atof
+from ..errors import InvalidValue
 
 METRICS = {"t50": ("t50_s", "t50: time to 50 % product (s)"),
            "t90": ("t90_s", "t90: time to 90 % product (s)"),
@@ -64,7 +65,7 @@ def summary_figure(table, varied: list[str], metric: str = "t50", title: str | N
 
     column = column_of(metric)
     if column not in table.columns:
-        raise ValueError(f"the summary has no column {column!r} (metric {metric!r}); "
+        raise InvalidValue(f"the summary has no column {column!r} (metric {metric!r}); "
                          "metrics: " + ", ".join(METRICS))
     x_name = varied[0] if varied else None
     groups: dict[tuple, list] = {}

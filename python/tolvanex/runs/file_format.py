@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import re
 from dataclasses import dataclass, field
+from ..errors import InputError
 
 BARRIER_LINE = re.compile(
     r"^DeltaG\*\((\d+) ?\) ?= (\S+) \t k(\d+)=(\S+)$")
@@ -26,7 +27,7 @@ TIME_NUMBER = re.compile(r"^(?:[-+]?\d\.\d{10}e[-+]\d{2,3}|%s)$" % _SPECIAL)
 VALUE_NUMBER = re.compile(r"^(?:[-+]?\d\.\d{5}e[-+]\d{2,3}|%s)$" % _SPECIAL)
 
 
-class FileFormatError(Exception):
+class FileFormatError(InputError, ValueError):
     """The file holds no run that can be read."""
 
 

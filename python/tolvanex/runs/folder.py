@@ -26,6 +26,7 @@ import shutil
 
 from .trace_file import BANNER
 from ..model.parameters import FLUX_FILE_NAME, Parameters
+from ..errors import InputError
 
 ARGUMENTS = "arguments.args"
 CONSOLE = "console.txt"
@@ -93,7 +94,7 @@ def signal_run(folder: str, signum: int) -> bool:
     return True
 
 
-class UnreadableFile(ValueError):
+class UnreadableFile(InputError, ValueError):
     """A file of a run folder holds what no run writes there."""
 
 

@@ -27,11 +27,12 @@ from typing import NamedTuple
 
 from . import folder as rf
 from ..model.parameters import Parameters
+from ..errors import InputError
 
 PROGRAMS = ("tolvanex", "tolvanex_unpruned")
 
 
-class RunNotFound(ValueError):
+class RunNotFound(InputError, ValueError):
     """What the run needs cannot be found; the message says what to give."""
 
 

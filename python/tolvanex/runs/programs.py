@@ -19,6 +19,7 @@ from __future__ import annotations
 import os
 import shutil
 import sys
+from ..errors import InputError
 
 #: The two programs built from the source tree.
 PROGRAM_NAMES = ("tolvanex", "tolvanex_unpruned")
@@ -28,7 +29,7 @@ PACKAGE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(PACKAGE_DIR))
 
 
-class ProgramNotFound(FileNotFoundError):
+class ProgramNotFound(InputError, FileNotFoundError):
     """No executable program under the name or path given."""
 
 

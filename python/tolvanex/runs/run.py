@@ -30,9 +30,10 @@ from .frames import flux_frame, trace_frame
 from .outcome import Stop, judge, read_console
 from ..model.parameters import Parameters
 from .programs import find_program
+from ..errors import InvalidValue, OutputExists, TolvanexError
 
 
-class RunError(RuntimeError):
+class RunError(TolvanexError, RuntimeError):
     """A program ended with a non-zero exit status.
 
     `exit_status`, `stderr` (its standard error) and `folder` tell more.
@@ -176,7 +177,7 @@ class Run:
 
     def _amount(self) -> float:
         if self.enzyme is None:
-            raise ValueError("the enzyme amount of this run is not known (an organomercurial"
+            raise InvalidValue("the enzyme amount of this run is not known (an organomercurial"
                              " run whose arguments are not recorded); give enzyme=")
         return self.enzyme
 
@@ -261,7 +262,7 @@ class Run:
         from ..export import run_csv as csv_export
         if fluxes:
             if self.raw_flux is None:
-                raise ValueError(f"{self.trace_path}: this run has no flux table")
+                raise InvalidValue(f"{self.trace_path}: this run has no flux table")
             csv_export.write_flux_csv(self.raw_flux, path, raw_labels)
         else:
             acceptor_type = self.parameters.acceptor_type if self.parameters else None
@@ -306,7 +307,7 @@ def run(parameters, program: str = "tolvanex", folder: str | None = None) -> Run
         os.makedirs(folder, exist_ok=True)
         there = rf.has_output(folder, parameters.trace)
         if there:
-            raise FileExistsError(f"{there} exists already; the program would append to it:"
+            raise OutputExists(f"{there} exists already; the program would append to it:"
                                   " give a folder of its own")
     parameters.write(os.path.join(folder, rf.ARGUMENTS), comment=f"run with {path}")
     status = _execute(path, parameters.to_args(), folder)

@@ -24,17 +24,18 @@ import math
 import numpy as np
 from scipy.interpolate import PchipInterpolator
 from scipy.optimize import brentq
+from ..errors import InvalidValue
 
 
 def _rows(times, values):
     t = np.asarray(times, dtype=float)
     v = np.asarray(values, dtype=float)
     if t.ndim != 1 or len(t) == 0:
-        raise ValueError("no rows to interpolate between")
+        raise InvalidValue("no rows to interpolate between")
     if v.shape[0] != len(t):
-        raise ValueError(f"{len(t)} times but {v.shape[0]} rows of values")
+        raise InvalidValue(f"{len(t)} times but {v.shape[0]} rows of values")
     if not np.all(np.isfinite(t)) or np.any(np.diff(t) < 0) or t[0] < 0:
-        raise ValueError("the row times must be finite, not negative and never go backwards")
+        raise InvalidValue("the row times must be finite, not negative and never go backwards")
     # Two rows printed with the same time (a block shorter than the time's
     # 11 printed digits): the later row stands for that time.
     keep = np.append(t[1:] != t[:-1], True)
@@ -66,13 +67,13 @@ class Interpolant:
     def __call__(self, times) -> np.ndarray:
         q = np.atleast_1d(np.asarray(times, dtype=float))
         if q.ndim != 1:
-            raise ValueError("times must be a number or a list of numbers")
+            raise InvalidValue("times must be a number or a list of numbers")
         bad = q[~np.isfinite(q) | (q < 0)]
         if len(bad):
-            raise ValueError(f"time {bad[0]!r} s: times must be finite and not negative")
+            raise InvalidValue(f"time {bad[0]!r} s: times must be finite and not negative")
         late = q[q > self.t[-1]]
         if len(late):
-            raise ValueError(f"time {late.max():g} s is beyond the last row "
+            raise InvalidValue(f"time {late.max():g} s is beyond the last row "
                              f"({self.t[-1]:g} s): the run has no values there")
         out = np.empty((len(q),) + self.v.shape[1:])
         for k, tq in enumerate(q):
@@ -98,7 +99,7 @@ class Interpolant:
         (1.0, 0.5)
         """
         if not (0 < tq <= self.t[-1]):
-            raise ValueError(f"time {tq!r} s: a slope needs a time after 0 and not beyond "
+            raise InvalidValue(f"time {tq!r} s: a slope needs a time after 0 and not beyond "
                              f"the last row ({self.t[-1]:g} s)")
         i = int(np.searchsorted(self.t, tq))
         if i <= self.first and not (i == self.first and self.t[i] == tq and self.pchip):
@@ -137,9 +138,9 @@ def time_to(times, values, fraction: float, amount: float) -> float:
     5.0
     """
     if not (math.isfinite(fraction) and math.isfinite(amount)):
-        raise ValueError("the fraction and the amount must be finite numbers")
+        raise InvalidValue("the fraction and the amount must be finite numbers")
     if not amount > 0:
-        raise ValueError(f"the amount to take a fraction of is {amount!r}: it must be positive")
+        raise InvalidValue(f"the amount to take a fraction of is {amount!r}: it must be positive")
     f = Interpolant(times, values)
     target = fraction * amount
     reached = np.nonzero(f.v >= target)[0]

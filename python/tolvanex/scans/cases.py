@@ -12,7 +12,7 @@ A case scan records its cases in ``scan.json`` and names its run folders
 >>> Cases(base, [("a", {}), ("a", {})])
 Traceback (most recent call last):
 ...
-ValueError: case 'a' is given twice
+tolvanex.errors.InvalidValue: case 'a' is given twice
 """
 
 from __future__ import annotations
@@ -22,6 +22,7 @@ import re
 
 from .grid import GridPoint, _name
 from ..model.parameters import Parameters, _text_of
+from ..errors import InvalidValue
 
 #: The column of a case scan's summary that names the case.
 CASE_COLUMN = "case"
@@ -43,18 +44,18 @@ class Cases:
         for name, changes in cases:
             name = str(name)
             if not re.fullmatch(r"[A-Za-z0-9][A-Za-z0-9.+=_-]*", name):
-                raise ValueError(f"case name {name!r}: use letters, digits and . + - = _")
+                raise InvalidValue(f"case name {name!r}: use letters, digits and . + - = _")
             if any(name == n for n, _ in self.cases):
-                raise ValueError(f"case {name!r} is given twice")
+                raise InvalidValue(f"case {name!r} is given twice")
             self.cases.append((name, {_name(k, base, "changed"): _text_of(v)
                                       for k, v in dict(changes).items()}))
         if not self.cases:
-            raise ValueError("no cases given")
+            raise InvalidValue("no cases given")
         self.fixed = {_name(k, base, "set"): _text_of(v) for k, v in (fixed or {}).items()}
         for name, changes in self.cases:
             both = set(changes) & set(self.fixed)
             if both:
-                raise ValueError(f"case {name!r} changes {sorted(both)[0]}, which is set for "
+                raise InvalidValue(f"case {name!r} changes {sorted(both)[0]}, which is set for "
                                  "every case")
         self.trace_name = os.path.basename(base.trace)
 
@@ -69,7 +70,7 @@ class Cases:
             try:
                 parameters = self.base.replace(trace=self.trace_name, **self.fixed, **changes)
             except ValueError as e:
-                raise ValueError(f"case {name!r}: {e}") from None
+                raise InvalidValue(f"case {name!r}: {e}") from None
             points.append(GridPoint(f"{k:0{width}d}_{name}", {CASE_COLUMN: name}, parameters))
         return points
 

@@ -15,7 +15,7 @@ before anything runs.
 >>> Grid(base, {"pH": "seven"}).points()
 Traceback (most recent call last):
 ...
-ValueError: pH (pH) is 'seven': not a number
+tolvanex.errors.InvalidValue: pH (pH) is 'seven': not a number
 """
 
 from __future__ import annotations
@@ -27,6 +27,7 @@ from decimal import Decimal, DecimalException
 from typing import NamedTuple
 
 from ..model.parameters import Parameters, _text_of, canonical_name
+from ..errors import InvalidValue
 
 MAX_VALUES = 100000
 
@@ -48,37 +49,37 @@ def expand_values(values) -> list[str]:
     if not isinstance(values, str):
         items = [_text_of(v) for v in (values if hasattr(values, "__iter__") else [values])]
         if not items:
-            raise ValueError("an empty list of values")
+            raise InvalidValue("an empty list of values")
         return items
     text = values.strip()
     if ":" in text:
         return _expand_range(text)
     items = [v.strip() for v in text.split(",")]
     if any(not v or any(c.isspace() for c in v) for v in items):
-        raise ValueError(f"value list {text!r} has an empty or blank item")
+        raise InvalidValue(f"value list {text!r} has an empty or blank item")
     return items
 
 
 def _expand_range(text: str) -> list[str]:
     parts = text.split(":")
     if len(parts) != 3:
-        raise ValueError(f"range {text!r} is not start:stop:step")
+        raise InvalidValue(f"range {text!r} is not start:stop:step")
     try:
         start, stop, step = (Decimal(p.strip()) for p in parts)
         if not all(d.is_finite() for d in (start, stop, step)):
-            raise ValueError(f"range {text!r} is not made of finite numbers")
+            raise InvalidValue(f"range {text!r} is not made of finite numbers")
         if step == 0:
-            raise ValueError(f"range {text!r} has a step of 0")
+            raise InvalidValue(f"range {text!r} has a step of 0")
         if (stop - start) * step < 0:
-            raise ValueError(f"range {text!r}: the step goes away from the stop")
+            raise InvalidValue(f"range {text!r}: the step goes away from the stop")
         count = (stop - start) / step
         if count >= MAX_VALUES:
-            raise ValueError(f"range {text!r} has more than {MAX_VALUES} values")
+            raise InvalidValue(f"range {text!r} has more than {MAX_VALUES} values")
         # 6.5 + 3 x 0.5 is 8.0 exactly in decimal, not 7.999... as in binary.
         values = [start + k * step for k in range(int(count) + 1)]
         return [_plain(v) for v in values]
     except DecimalException:
-        raise ValueError(f"range {text!r} is not made of numbers of a usable size") from None
+        raise InvalidValue(f"range {text!r} is not made of numbers of a usable size") from None
 
 
 def folder_name(index: int, width: int, values) -> str:
@@ -96,9 +97,9 @@ def folder_name(index: int, width: int, values) -> str:
 def _name(name: str, base: Parameters, what: str) -> str:
     key = canonical_name(name)
     if key == "trace":
-        raise ValueError(f"the trace file cannot be {what}: each run writes it in its folder")
+        raise InvalidValue(f"the trace file cannot be {what}: each run writes it in its folder")
     if key == "organomercurial" and not base.is_organomercurial:
-        raise ValueError(f"organomercurial can only be {what} in an organomercurial argument "
+        raise InvalidValue(f"organomercurial can only be {what} in an organomercurial argument "
                          "list (47 arguments)")
     return key
 
@@ -113,16 +114,16 @@ class Grid:
         for name, values in (vary or {}).items():
             key = _name(name, base, "varied")
             if any(key == n for n, _ in self.varied):
-                raise ValueError(f"{key} is varied twice")
+                raise InvalidValue(f"{key} is varied twice")
             try:
                 self.varied.append((key, expand_values(values)))
             except ValueError as e:
-                raise ValueError(f"{key}: {e}") from None
+                raise InvalidValue(f"{key}: {e}") from None
         self.fixed: dict[str, str] = {}
         for name, value in (fixed or {}).items():
             key = _name(name, base, "set")
             if key in self.fixed or any(key == n for n, _ in self.varied):
-                raise ValueError(f"{key} is given twice")
+                raise InvalidValue(f"{key} is given twice")
             self.fixed[key] = _text_of(value)
         self.trace_name = os.path.basename(base.trace)
 

@@ -21,11 +21,12 @@ import errno
 import os
 import socket
 import time
+from ..errors import NotEnded
 
 LOCK_NAME = "scan.lock"
 
 
-class FolderBusy(RuntimeError):
+class FolderBusy(NotEnded, RuntimeError):
     """Another process holds the scan folder."""
 
 

@@ -33,11 +33,12 @@ from .progress import Progress
 from .lock import FolderBusy, ScanLock
 from .slurm_client import SlurmOptions
 from .summary import MANIFEST, read_manifest, summary, write_manifest, write_summary
+from ..errors import InvalidValue, OutputExists, TolvanexError
 
 COMMANDS = "commands.txt"
 
 
-class ScanInterrupted(Exception):
+class ScanInterrupted(TolvanexError):
     """SIGINT or SIGTERM stopped the scan; the summary was written."""
 
     def __init__(self, signum: int, table):
@@ -70,13 +71,13 @@ def _same_grid(recorded: dict, wanted: dict) -> str | None:
 
 def _prepare_new(out: str, manifest: dict, points) -> None:
     if os.path.exists(os.path.join(out, MANIFEST)):
-        raise FileExistsError(f"{out} already holds a scan; resume it (--resume) or choose"
+        raise OutputExists(f"{out} already holds a scan; resume it (--resume) or choose"
                               " another folder (the programs append to their files, so a"
                               " run folder is used once)")
     for p in points:
         there = rf.has_output(os.path.join(out, p.folder), manifest["trace_name"])
         if there:
-            raise FileExistsError(f"{there} exists already; choose another folder")
+            raise OutputExists(f"{there} exists already; choose another folder")
     for p in points:
         os.makedirs(os.path.join(out, p.folder), exist_ok=True)
         p.parameters.write(os.path.join(out, p.folder, rf.ARGUMENTS))
@@ -243,7 +244,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     if slurm is not None:
         slurm.check()
         if dry_run:
-            raise ValueError("a dry run submits nothing: leave out the Slurm options")
+            raise InvalidValue("a dry run submits nothing: leave out the Slurm options")
     out = os.path.abspath(out) if out else tempfile.mkdtemp(prefix="tolvanex-scan-")
     if resume:
         recorded = read_manifest(out)
@@ -255,7 +256,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
         program = program or recorded.get("program")
     base, args_file = _base(base)
     if cases is not None and vary:
-        raise ValueError("give varied values or a list of cases, not both")
+        raise InvalidValue("give varied values or a list of cases, not both")
     grid = Cases(base, cases, set) if cases is not None else Grid(base, vary, set)
     points = grid.points()
     program = find_program(program)
@@ -266,12 +267,12 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             recorded = read_manifest(out)
             differs = _same_grid(recorded, manifest)
             if differs:
-                raise ValueError(f"{out} holds a scan made for other {differs}; resume it with"
+                raise InvalidValue(f"{out} holds a scan made for other {differs}; resume it with"
                                  " the same grid, or start a new scan in another folder")
             if recorded.get("program") and os.path.abspath(recorded["program"]) != program:
-                raise ValueError(f"{out} was scanned with {recorded['program']}, not {program}")
+                raise InvalidValue(f"{out} was scanned with {recorded['program']}, not {program}")
             if [r["folder"] for r in recorded["runs"]] != [p.folder for p in points]:
-                raise ValueError(f"{out}: the recorded run folders are not this grid's")
+                raise InvalidValue(f"{out}: the recorded run folders are not this grid's")
             slurm_scan.ensure_ended(out, recorded)
             manifest["args_file"] = recorded.get("args_file") or args_file
             manifest = {**recorded, **manifest}

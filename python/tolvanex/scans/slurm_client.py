@@ -10,7 +10,7 @@ configuration as they do for a user (``SLURM_CONF`` included).
 >>> SlurmOptions(runs_per_task=0).check()
 Traceback (most recent call last):
 ...
-ValueError: runs_per_task is 0: it must be at least 1
+tolvanex.errors.InvalidValue: runs_per_task is 0: it must be at least 1
 """
 
 from __future__ import annotations
@@ -18,6 +18,7 @@ from __future__ import annotations
 import dataclasses
 import shutil
 import subprocess
+from ..errors import InputError, InvalidValue
 
 #: States of a job that no longer runs nor waits to (squeue may still list
 #: a job for a while after it has ended).
@@ -26,8 +27,9 @@ ENDED_STATES = {"BOOT_FAIL", "CANCELLED", "COMPLETED", "DEADLINE", "FAILED", "NO
 TIMEOUT_S = 120            # for one client command; a busy controller can be slow
 
 
-class SlurmError(RuntimeError):
-    """A Slurm command is missing, failed, or refused what it was asked."""
+class SlurmError(InputError, RuntimeError):
+    """A Slurm command is missing, failed, or refused what it was asked (so
+    nothing was submitted)."""
 
 
 @dataclasses.dataclass
@@ -59,13 +61,13 @@ class SlurmOptions:
         for name in ("runs_per_task", "max_parallel"):
             value = getattr(self, name)
             if value is not None and (not isinstance(value, int) or value < 1):
-                raise ValueError(f"{name} is {value!r}: it must be at least 1")
+                raise InvalidValue(f"{name} is {value!r}: it must be at least 1")
         for name in ("partition", "time"):
             value = getattr(self, name)
             if value is not None and (not str(value).strip() or any(c.isspace() for c in value)):
-                raise ValueError(f"{name} is {value!r}: expected one word")
+                raise InvalidValue(f"{name} is {value!r}: expected one word")
         if not self.poll_seconds > 0:
-            raise ValueError(f"poll_seconds is {self.poll_seconds!r}: it must be above 0")
+            raise InvalidValue(f"poll_seconds is {self.poll_seconds!r}: it must be above 0")
         return self
 
     def tasks(self, runs: int) -> int:

@@ -32,6 +32,7 @@ from .cases import CASE_COLUMN
 from ..runs.outcome import judge
 from ..model.parameters import Parameters
 from ..runs.run import Run
+from ..errors import InputError
 
 MANIFEST = "scan.json"
 SUMMARY = "summary.csv"
@@ -43,7 +44,7 @@ COLUMNS = (["ended", "message", "end_time_s", "wanted_time_s"] + list(AT_WANTED.
 INTEGERS = ("iterations", "exit_status")
 
 
-class NotAScan(FileNotFoundError):
+class NotAScan(InputError, FileNotFoundError):
     """The folder holds no scan (no readable scan.json)."""
 
 

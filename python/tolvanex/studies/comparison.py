@@ -27,6 +27,7 @@ from ..runs import frames
 from ..runs import values as metrics
 from ..model.exact import DEFAULT_RTOL, solve_exact, exact_solution  # noqa: F401  (doctest)
 from ..runs.trace_file import TraceRun
+from ..errors import InvalidValue
 
 #: The programs print every amount with six significant digits (%6.5e), so a
 #: printed value may be off by half a unit of the sixth: 5e-6 of itself.
@@ -47,7 +48,7 @@ def trace_frame(run: TraceRun) -> pd.DataFrame:
     ['A', 'P']
     """
     if run.table is None or not run.rows:
-        raise ValueError(f"run {run.number} has no rows")
+        raise InvalidValue(f"run {run.number} has no rows")
     return frames.trace_frame(run.table)
 
 
@@ -103,11 +104,11 @@ def compare_with_exact(trace: pd.DataFrame, parameters, tolerance: float = DEFAU
     of both are compared as well (not part of the verdict)."""
     enzyme = parameters.enzyme
     if not enzyme > 0:
-        raise ValueError("the enzyme amount is 0: nothing to measure differences against")
+        raise InvalidValue("the enzyme amount is 0: nothing to measure differences against")
     times = trace.index.to_numpy(dtype=float)
     end = float(times.max())
     if not end > 0:
-        raise ValueError("the run has no row after time 0")
+        raise InvalidValue("the run has no row after time 0")
     solution = solve_exact(parameters, end, rtol=rtol, atol=atol)
     exact = solution.at(times)
     columns = [c for c in trace.columns if c in exact.columns]

@@ -27,6 +27,7 @@ import re
 
 from ..model.mechanism import CALORIES_TO_JOULES, GAS_CONSTANT, TEMPERATURE
 from ..model.parameters import is_whole_number, atof
+from ..errors import InvalidValue
 
 #: ln k per kcal/mol of barrier at 298 K: 4184 / (8.314 · 298), about 1.6887.
 PER_KCAL = CALORIES_TO_JOULES / (GAS_CONSTANT * TEMPERATURE)
@@ -46,7 +47,7 @@ def degree_of_rate_control(lowered: float, raised: float, delta: float,
     0.5941
     """
     if not (delta > 0 and math.isfinite(delta)):
-        raise ValueError(f"delta is {delta!r} kcal/mol: it must be a positive number")
+        raise InvalidValue(f"delta is {delta!r} kcal/mol: it must be a positive number")
     if not (lowered > 0 and raised > 0 and math.isfinite(lowered) and math.isfinite(raised)):
         return math.nan
     x = (math.log(lowered) - math.log(raised)) / (2.0 * delta * PER_KCAL)
@@ -74,7 +75,7 @@ class Metric:
         >>> Metric.parse("P@-1")
         Traceback (most recent call last):
         ...
-        ValueError: metric 'P@-1': the time after P@ must be a positive number of seconds
+        tolvanex.errors.InvalidValue: metric 'P@-1': the time after P@ must be a positive number of seconds
         """
         name = str(text).strip()
         if name.lower() in ("t50", "t90"):
@@ -83,10 +84,10 @@ class Metric:
         if m:
             t = m.group(1).strip()
             if not is_whole_number(t) or not (0 < atof(t) < math.inf):
-                raise ValueError(f"metric {name!r}: the time after P@ must be a positive "
+                raise InvalidValue(f"metric {name!r}: the time after P@ must be a positive "
                                  "number of seconds")
             return cls(f"P@{t}", time_s=atof(t))
-        raise ValueError(f"metric {name!r}: give t50, t90 or P@T (T in seconds, e.g. P@10)")
+        raise InvalidValue(f"metric {name!r}: give t50, t90 or P@T (T in seconds, e.g. P@10)")
 
     @property
     def is_rate(self) -> bool:

@@ -25,6 +25,7 @@ from decimal import Decimal, InvalidOperation
 from typing import NamedTuple
 
 from ..model import mechanism
+from ..errors import InvalidValue
 
 BASE_CASE = "base"
 
@@ -93,7 +94,7 @@ def _delta(delta) -> Decimal:
     except InvalidOperation:
         d = Decimal("NaN")
     if not (d.is_finite() and d > 0):
-        raise ValueError(f"delta is {delta!r} kcal/mol: give a positive number")
+        raise InvalidValue(f"delta is {delta!r} kcal/mol: give a positive number")
     return d
 
 
