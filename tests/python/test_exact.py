@@ -10,7 +10,8 @@ import numpy as np
 
 from common import EXAMPLES_DIR, TempDir, example_words, run_program
 from tolvanex.runs.trace_file import read_trace
-from tolvanex.studies.comparison import PRINT_RESOLUTION, compare_with_exact, trace_frame
+from tolvanex.runs.frames import trace_frame
+from tolvanex.studies.comparison import PRINT_RESOLUTION, compare_with_exact
 from tolvanex.model.exact import STATE, RateEquations, solve_exact
 from tolvanex.model.mechanism import STEPS
 from tolvanex.model.parameters import Parameters
@@ -36,7 +37,7 @@ class AgainstUnprunedProgram(TempDir):
             words = example_words(name)
             console = run_program(cls.path(name), words, "tolvanex_unpruned")
             trace = read_trace(cls.path(name, words[-1]))[-1]
-            cls.runs[name] = (Parameters.from_args(words), trace_frame(trace), console)
+            cls.runs[name] = (Parameters.from_args(words), trace_frame(trace.table), console)
 
     def test_rows_agree_with_exact_solution(self):
         # Within 1e-3 of the enzyme at every row, beyond the six printed

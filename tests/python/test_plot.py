@@ -50,7 +50,7 @@ class Plot(TempDir):
                               *(["--run", option] if option else []))
             with self.subTest(run=option):
                 if run is None:                       # no such run
-                    self.assertEqual(result.returncode, 1)
+                    self.assertEqual(result.returncode, 2)
                     self.assertIn("holds 2 runs", result.stderr)
                     continue
                 self.assertEqual((result.returncode, result.stderr), (0, ""))
@@ -141,13 +141,13 @@ class Plot(TempDir):
                   "species are A, S, C, D, E, F, G, I, J, K, L, M, N, apoMerB, P, Q"),
                  ([self.trace, "--dpi", "0"], "dpi 0.0"),
                  ([self.trace, "--dpi", "high"], "--dpi: invalid float value"),
-                 ([self.path()], "is a folder")]
+                 ([self.path("none.trace")], "no such run folder or trace file")]
         for args, message in cases:                    # in this process: faster
             with self.subTest(args=args[1:]):
                 err = io.StringIO()
                 with contextlib.redirect_stderr(err):
                     status = plot_main([str(a) for a in args])
-                self.assertNotEqual(status, 0)
+                self.assertEqual(status, 2)
                 self.assertEqual(err.getvalue().count("\n"), 1, err.getvalue())
                 self.assertIn(message, err.getvalue())
         self.assertFalse(os.path.exists(self.path("x.jpg")))
@@ -178,7 +178,7 @@ class Plot(TempDir):
             with self.subTest(flux=flux, run=number):
                 result = run_tool(PLOT, self.trace, "--flux", flux, "--flux-run", number,
                                   "-o", self.path("x.png"))
-                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.returncode, 2)
                 self.assertIn("does not belong to run 2", result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertFalse(os.path.exists(self.path("x.png")))

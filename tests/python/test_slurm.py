@@ -73,7 +73,7 @@ class SlurmStandIns(TempDir):
         for refused in (["--resume", out], ["--resume", out, "--slurm"]):
             with self.subTest(refused=refused):
                 result = self.tool(*refused)
-                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertEqual(result.returncode, 3, result.stderr)     # runs not ended
                 self.assertIn("in use by Slurm job 42 (2 tasks queued or running", result.stderr)
                 self.assertEqual(result.stderr.count("\n"), 1)
         so_far = self.tool("--collect", out)        # a summary so far, told as such

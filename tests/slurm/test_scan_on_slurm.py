@@ -100,8 +100,8 @@ class ScanOnSlurm(TempDir):
         trace = os.path.join(out, FOLDERS[0], "glutathione.trace")
         wait_until(lambda: os.path.exists(trace), 60, "first run")
         subprocess.run(["scancel", f"{job}_1"], check=True, timeout=60)
-        for refused, status in ((["--collect", out], 3), (["--resume", out, "--slurm"], 2),
-                                (["--resume", out], 2)):
+        for refused, status in ((["--collect", out], 3), (["--resume", out, "--slurm"], 3),
+                                (["--resume", out], 3)):
             with self.subTest(refused=refused):
                 result = subprocess.run([SCAN, *refused], capture_output=True, text=True,
                                         timeout=120)

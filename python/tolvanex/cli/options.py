@@ -3,11 +3,8 @@
 error, and the options that send the runs to Slurm.
 
 >>> p = ArgumentParser(prog="tolvanex-demo", description="A demonstration.")
->>> parse(p, ["--version"])
-tolvanex-demo 1.1.0
-(None, 0)
->>> parse(p, ["surplus"])
-(None, 2)
+>>> p.format_help().splitlines()[-1]
+'          reader of standard output stopped early (a closed pipe)'
 
 The options that send a scan or a study to Slurm:
 
@@ -23,13 +20,24 @@ tolvanex.cli.options.UsageError: --wait needs --slurm
 from __future__ import annotations
 
 import argparse
-import os
-import signal
-import sys
 
 from .. import __version__
 from ..errors import InputError
 from ..scans.slurm_client import SlurmOptions
+
+
+#: The exit statuses of every tool, as ``--help`` shows them.
+EXIT_STATUSES = """\
+exit status:
+  0       everything asked was done, and every run ended well
+  1       the work ran but a result is not a success (a run failed or cannot
+          be read, a check found a difference, a step has no degree)
+  2       usage error: a wrong command line, or an input that cannot be read
+          or is invalid (a missing file, a bad value); nothing was run
+  3       not every run has ended: a Slurm job still queued or running, or
+          another process working in the folder
+  128+N   stopped by signal N: 129 SIGHUP, 130 SIGINT, 143 SIGTERM; 141 the
+          reader of standard output stopped early (a closed pipe)"""
 
 
 class UsageError(InputError):
@@ -54,30 +62,10 @@ class ArgumentParser(argparse.ArgumentParser):
     def error(self, message):
         raise UsageError(message)
 
+    def format_help(self) -> str:
+        """argparse's help, then the table of exit statuses."""
+        return super().format_help().rstrip("\n") + "\n\n" + EXIT_STATUSES + "\n"
 
-def parse(parser: argparse.ArgumentParser, argv):
-    """``(arguments, None)``, or ``(None, exit status)`` when the command is
-    done already: 0 after ``--help`` or ``--version``, 2 after a usage
-    mistake, which is told on one line of standard error."""
-    try:
-        return parser.parse_args(sys.argv[1:] if argv is None else argv), None
-    except SystemExit as e:              # --help, --version
-        return None, int(e.code or 0)
-    except UsageError as e:
-        print(f"{parser.prog}: {e} (see {parser.prog} --help)", file=sys.stderr)
-        return None, 2
-    except BrokenPipeError:             # --help | head -1
-        return None, output_closed(parser.prog)
-
-
-def output_closed(prog: str) -> int:
-    """What a command does when the reader of its standard output stopped
-    early (``| head``): one line on standard error, no traceback and no
-    second error when Python flushes at exit; returns the exit status a
-    shell gives for SIGPIPE (141)."""
-    os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-    print(f"{prog}: standard output closed before all was written", file=sys.stderr)
-    return 128 + signal.SIGPIPE
 
 _NEEDING_SLURM = (("partition", "--partition"), ("time", "--time"),
                   ("max_parallel", "--max-parallel"), ("runs_per_task", "--runs-per-task"),

@@ -231,19 +231,16 @@ class ExactSolution:
 
     def time_to(self, fraction: float) -> float:
         """The first time (s) at which P reaches `fraction` of the enzyme
-        amount, located on the continuous solution; NaN when it is not
-        reached by `end`."""
-        target = fraction * self.parameters.enzyme
-        t = self._result.t
-        P = self._result.y[self._P]
-        above = np.nonzero(P >= target)[0]
-        if not above.size:
-            return math.nan
-        i = above[0]
-        if i == 0:
-            return 0.0
-        return brentq(lambda s: self._result.sol(s)[self._P] - target, t[i - 1], t[i],
-                      xtol=1e-15 * t[i], rtol=1e-13)
+        amount, located on the continuous solution between the solver's
+        steps (`tolvanex.runs.values.time_to`); NaN when it is not reached
+        by `end`."""
+        from ..runs.values import time_to        # the one search, here on the solver's steps
+
+        def solve(t0, t1, target):
+            return brentq(lambda s: self._result.sol(s)[self._P] - target, t0, t1,
+                          xtol=1e-15 * t1, rtol=1e-13)
+        return time_to(self._result.t, self._result.y[self._P], fraction,
+                       self.parameters.enzyme, solve)
 
 
 def solve_exact(parameters, end: float | None = None, rtol: float = DEFAULT_RTOL,

@@ -41,7 +41,7 @@ from __future__ import annotations
 import math
 import os
 import re
-from ..errors import InvalidValue
+from ..errors import InvalidValue, UnreadableInput
 
 BARRIER_COUNT = 38
 FLUX_FILE_NAME = "flux_analysis.txt"
@@ -144,7 +144,7 @@ def is_whole_number(text: str) -> bool:
     return bool(s) and any(p.fullmatch(s) for p in (_HEX, _DECIMAL, _SPECIAL))
 
 
-def _text_of(value) -> str:
+def argument_text(value) -> str:
     """The argument text of a value given as a number or as text."""
     if isinstance(value, bool):
         raise TypeError("a parameter value is a number or a text, not a bool")
@@ -153,7 +153,7 @@ def _text_of(value) -> str:
     if isinstance(value, float):
         return repr(value)
     if hasattr(value, "item") and not isinstance(value, str):   # a NumPy scalar
-        return _text_of(value.item())
+        return argument_text(value.item())
     return str(value)
 
 
@@ -231,7 +231,7 @@ class Parameters:
             value = given.get(name)
             if value is None:
                 continue
-            self._texts[name] = _text_of(value)
+            self._texts[name] = argument_text(value)
         if check:
             self.check()
 
@@ -289,7 +289,7 @@ class Parameters:
                 raise InvalidValue(f"{key} cannot be left out")
             self._texts.pop(key, None)
             return
-        text = _text_of(value)
+        text = argument_text(value)
         check_value(key, text)
         self._texts[key] = text
 
@@ -359,5 +359,7 @@ def read_argument_words(path) -> list[str]:
         raise InvalidValue(f"{path}: not a text file (it is not UTF-8)") from None
     except IsADirectoryError:
         raise InvalidValue(f"{path}: a folder, not an arguments file") from None
+    except OSError as e:
+        raise UnreadableInput.of(e) from None
     return [w for line in text.splitlines() if not line.lstrip().startswith("#")
             for w in line.split()]

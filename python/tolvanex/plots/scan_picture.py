@@ -19,23 +19,24 @@ import os
 from ..model.parameters import atof
 from ..errors import InvalidValue
 
-METRICS = {"t50": ("t50_s", "t50: time to 50 % product (s)"),
-           "t90": ("t90_s", "t90: time to 90 % product (s)"),
-           "P@wanted": ("P_at_wanted_mol_per_L", "product at the wanted time (mol/L)")}
+#: The summary columns that --metric names for short, with their axis labels.
+NAMED_COLUMNS = {"t50": ("t50_s", "t50: time to 50 % product (s)"),
+                 "t90": ("t90_s", "t90: time to 90 % product (s)"),
+                 "P@wanted": ("P_at_wanted_mol_per_L", "product at the wanted time (mol/L)")}
 
 
 def column_of(metric: str) -> str:
     """The summary column of a metric name (t50, t90, P@wanted, or a column)."""
-    if metric in METRICS:
-        return METRICS[metric][0]
-    for name, (column, _) in METRICS.items():
+    if metric in NAMED_COLUMNS:
+        return NAMED_COLUMNS[metric][0]
+    for name, (column, _) in NAMED_COLUMNS.items():
         if metric.lower() == name.lower():
             return column
     return metric
 
 
 def _label(metric: str, column: str) -> str:
-    for name, (c, label) in METRICS.items():
+    for name, (c, label) in NAMED_COLUMNS.items():
         if c == column:
             return label
     return column
@@ -66,7 +67,7 @@ def summary_figure(table, varied: list[str], metric: str = "t50", title: str | N
     column = column_of(metric)
     if column not in table.columns:
         raise InvalidValue(f"the summary has no column {column!r} (metric {metric!r}); "
-                         "metrics: " + ", ".join(METRICS))
+                         "metrics: " + ", ".join(NAMED_COLUMNS))
     x_name = varied[0] if varied else None
     groups: dict[tuple, list] = {}
     for k, row in table.iterrows():

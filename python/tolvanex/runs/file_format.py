@@ -16,7 +16,7 @@ from __future__ import annotations
 
 import re
 from dataclasses import dataclass, field
-from ..errors import InputError
+from ..errors import InputError, UnreadableInput
 
 BARRIER_LINE = re.compile(
     r"^DeltaG\*\((\d+) ?\) ?= (\S+) \t k(\d+)=(\S+)$")
@@ -65,8 +65,11 @@ class RunHeader:
 
 def read_lines(path: str) -> tuple[list[str], bool]:
     """The file's lines, and whether the last one ended with a line feed."""
-    with open(path, "r", encoding="latin-1", newline="") as f:
-        text = f.read()
+    try:
+        with open(path, "r", encoding="latin-1", newline="") as f:
+            text = f.read()
+    except OSError as e:
+        raise UnreadableInput.of(e) from None
     lines = text.split("\n")
     terminated = lines[-1] == ""
     if terminated:
@@ -114,11 +117,16 @@ def parse_runs(path, lines, terminated, starts, warn, parse_run, make_run):
     return runs
 
 
-def select_run(runs: list, number: int | None):
-    """Run `number` (1-based; negative counts from the end; None: the last)."""
+class NoSuchRun(InputError, IndexError):
+    """A run asked for by a number the file has no run for."""
+
+
+def select_run(runs: list, number: int | None, path: str = "the file"):
+    """Run `number` (1-based; negative counts from the end; None: the last)
+    of the runs read from `path`."""
     if number is None:
         number = -1
     if number == 0 or abs(number) > len(runs):
-        raise IndexError(f"run {number} asked for, but the file holds "
-                         f"{len(runs)} run{'s' if len(runs) != 1 else ''}")
+        raise NoSuchRun(f"{path}: run {number} asked for, but it holds "
+                        f"{len(runs)} run{'s' if len(runs) != 1 else ''}")
     return runs[number - 1] if number > 0 else runs[number]

@@ -18,11 +18,11 @@ cd /scans/a/001_pH=7 && { trap : INT TERM; date +%s.%N >times.txt; /opt/tolvanex
 
 from __future__ import annotations
 
-import json
 import os
 import re
 import shlex
 import shutil
+from typing import NamedTuple
 
 from .trace_file import BANNER
 from ..model.parameters import FLUX_FILE_NAME, Parameters
@@ -171,50 +171,56 @@ def has_output(folder: str, trace_name: str) -> str | None:
     return None
 
 
-# What a run folder records about its run: `run` writes the arguments file
-# (its first line names the program), a scan's ``scan.json`` in the folder
-# above lists each run folder's arguments and names the program.
-
-MANIFEST = "scan.json"
+class RunNotFound(InputError, ValueError):
+    """What a run needs cannot be found; the message says what to give."""
 
 
-def _manifest_above(folder: str) -> str:
-    return os.path.join(os.path.dirname(os.path.abspath(folder)), MANIFEST)
+class Records(NamedTuple):
+    """What a run folder records about the first run of its trace file
+    (`run` and scans start the program once, in an empty folder)."""
+
+    parameters: Parameters | None   # the arguments, not checked
+    trace_name: str | None          # the trace file a scan's manifest names
+    program: str | None             # the program's path (or name) as recorded
+    source: str | None              # the file the arguments were read from
 
 
-def recorded_arguments(folder: str):
-    """The arguments the run folder records (``arguments.args``, or the
-    manifest of the scan it belongs to) and the trace file name the manifest
-    gives; (None, None) if none.  An unreadable ``arguments.args`` raises
-    ValueError or OSError; an unreadable manifest counts as none."""
+def read_records(folder: str, warn=None) -> Records:
+    """The run folder's records: ``arguments.args`` (its first line, "# run
+    with PATH", names the program when `run` wrote it), else the entry of
+    the folder in the manifest of the scan above (`tolvanex.scans.manifest`),
+    which names the program too.  An ``arguments.args`` that cannot be read
+    raises; a manifest that cannot be read, or whose entry is no argument
+    list, counts as no record (`warn` is told)."""
+    from ..scans.manifest import NotAScan, manifest_path, run_entry
+
+    warn = warn or (lambda message: None)
     path = os.path.join(folder, ARGUMENTS)
+    parameters = program = source = trace_name = None
     if os.path.exists(path):
-        return Parameters.read(path, check=False), None
-    try:
-        with open(_manifest_above(folder), encoding="utf-8") as f:
-            manifest = json.load(f)
-        name = os.path.basename(os.path.abspath(folder))
-        entry = next(r for r in manifest["runs"] if r["folder"] == name)
-        return Parameters.from_args(entry["args"], check=False), manifest.get("trace_name")
-    except (OSError, ValueError, KeyError, TypeError, StopIteration):
-        return None, None
-
-
-def recorded_program(folder: str) -> str | None:
-    """The program that ran in the folder, as `run` notes it in the arguments
-    file ("# run with PATH") or a scan's manifest records it; None if neither."""
-    try:
-        with open(os.path.join(folder, ARGUMENTS), encoding="utf-8") as f:
+        parameters, source = Parameters.read(path, check=False), path
+        with open(path, encoding="utf-8") as f:
             first = f.readline()
         if first.startswith("# run with "):
-            return first[len("# run with "):].strip()
-    except (OSError, ValueError):
-        pass
+            program = first[len("# run with "):].strip()
     try:
-        with open(_manifest_above(folder), encoding="utf-8") as f:
-            return json.load(f).get("program")
-    except (OSError, ValueError, AttributeError):
-        return None
+        found = run_entry(folder)
+    except NotAScan as e:
+        warn(f"{e}; the folder's scan records are left out")
+        found = None
+    if found:
+        manifest, entry = found
+        program = program or manifest.get("program")
+        if parameters is None:
+            try:
+                parameters = Parameters.from_args(entry.get("args"), check=False)
+            except (TypeError, ValueError) as e:
+                warn(f"{manifest_path(os.path.dirname(os.path.abspath(folder)))}: the "
+                     f"arguments of {entry['folder']} cannot be read ({e}); left out")
+            else:
+                source = manifest_path(os.path.dirname(os.path.abspath(folder)))
+                trace_name = manifest.get("trace_name")
+    return Records(parameters, trace_name, program, source)
 
 
 def _banner_file(path: str) -> bool:
@@ -228,7 +234,7 @@ def _banner_file(path: str) -> bool:
 
 def find_trace(folder: str, parameters, trace_name: str | None) -> str:
     """The trace file of the run folder: the one the records name, else the
-    only other file that starts like a trace file.  FileNotFoundError if none."""
+    only other file that starts like a trace file.  RunNotFound if none."""
     names = [n for n in (trace_name, parameters and os.path.basename(parameters.trace)) if n]
     for name in names:
         if os.path.lexists(os.path.join(folder, name)):
@@ -237,4 +243,4 @@ def find_trace(folder: str, parameters, trace_name: str | None) -> str:
     for name in others:
         if os.path.isfile(os.path.join(folder, name)) and _banner_file(os.path.join(folder, name)):
             return os.path.join(folder, name)
-    raise FileNotFoundError(f"{folder}: no trace file there")
+    raise RunNotFound(f"{folder}: no trace file there; give the trace file itself")

@@ -20,6 +20,7 @@ Stop(code='P stable', message='Extending the simulation to twice the current tim
 
 from __future__ import annotations
 
+import os
 import re
 from typing import NamedTuple
 
@@ -120,3 +121,26 @@ def judge(exit_status: int | None, started: bool, messages: list[str] | None,
     if messages is None:
         return Stop("converted") if converted else Stop("unknown")
     return Stop("stopped before the wanted time")
+
+
+def stop_without_trace(folder: str, exit_status: int | None,
+                       wanted_time: float | None = None) -> Stop:
+    """How the run of a folder ended that has no trace file to read: not
+    run, or running or killed (no exit status; whether the console output
+    was begun tells which), interrupted or failed (by its exit status, with
+    the first line of its standard error), or no trace rows (status 0).
+
+    >>> stop_without_trace("/no/such/run", None)
+    Stop(code='not run', message='')
+    """
+    from .folder import CONSOLE, STDERR
+
+    if exit_status not in (None, 0):
+        try:
+            with open(os.path.join(folder, STDERR), encoding="latin-1") as f:
+                first = f.readline().strip()
+        except OSError:
+            first = ""
+        return judge(exit_status, True, [], None, 0, 0, None, None, first)
+    started = os.path.exists(os.path.join(folder, CONSOLE))
+    return judge(exit_status, started, None, None, 0, 0, None, wanted_time)

@@ -62,3 +62,15 @@ def find_program(name_or_path: str | None = None) -> str:
         return os.path.abspath(found)
     raise ProgramNotFound(f"cannot find the program {choice!r} (looked in "
                           + ", ".join(places) + " and on PATH); give its path")
+
+
+def program_name(path_or_name: str | None) -> str | None:
+    """Which of the two programs a path or name is; None when neither.
+
+    >>> program_name("/opt/build/tolvanex_unpruned"), program_name("tolvanex"), program_name("x")
+    ('tolvanex_unpruned', 'tolvanex', None)
+    """
+    if not path_or_name:
+        return None
+    base = os.path.basename(str(path_or_name))
+    return base if base in PROGRAM_NAMES else None

@@ -22,7 +22,7 @@ import numpy as np
 import pandas as pd
 
 from .file_format import FileFormatError, select_run
-from .flux_file import matching_flux_run, read_flux
+from .flux_file import flux_mismatch, matching_flux_run, read_flux
 from .trace_file import read_trace
 from . import values as metrics
 from . import folder as rf
@@ -42,28 +42,6 @@ class RunError(TolvanexError, RuntimeError):
     def __init__(self, message: str, exit_status: int, stderr: str, folder: str):
         super().__init__(message)
         self.exit_status, self.stderr, self.folder = exit_status, stderr, folder
-
-
-def recorded_program(trace_path: str, trace_run) -> str | None:
-    """The program that made run `trace_run` of a trace file, as the run
-    folder around the file records it (`run` and scans write the arguments
-    file, or the scan's manifest, before the program starts, in a folder of
-    its own: what they record made the file's first run); None when no
-    record there names this trace file.
-
-    >>> recorded_program("examples/mera.args", None)
-    """
-    if trace_run is None or trace_run.number != 1:
-        return None
-    folder = os.path.dirname(os.path.abspath(trace_path))
-    try:
-        parameters, trace_name = rf.recorded_arguments(folder)
-    except (OSError, ValueError):
-        return None
-    names = {trace_name, parameters and os.path.basename(parameters.trace)}
-    if os.path.basename(trace_path) not in names:
-        return None
-    return rf.recorded_program(folder)
 
 
 class Run:
@@ -92,6 +70,7 @@ class Run:
         self.trace_path, self.folder = trace_path, folder
         self.parameters, self.program, self.exit_status = parameters, program, exit_status
         self.wall_s, self.runs_in_file = wall_s, runs_in_file
+        self.parameters_from = None     # where the arguments were read (Run.load)
         self.trace = trace_frame(trace_run.table)
         self.fluxes = flux_frame(flux_run.table) if flux_run is not None else None
         self.units = {"time_s": "s", **{c: "mol/L" for c in self.trace.columns},
@@ -109,10 +88,20 @@ class Run:
 
     # -- loading ---------------------------------------------------------------
     @classmethod
-    def load(cls, folder_or_trace: str, run: int = -1, warn=None) -> "Run":
+    def load(cls, folder_or_trace: str, run: int = -1, warn=None, *, arguments=None,
+             program: str | None = None, fluxes=True, flux_run: int | None = None) -> "Run":
         """Read a finished run from its folder or its trace file; `run` picks
         one of several runs appended to one trace file (1 the first, -1 the
         last).  `warn` gets a message for every incomplete row dropped.
+
+        What the folder records (`tolvanex.runs.folder.read_records`: the
+        arguments, the program, the exit status and console output)
+        describes the first run of its trace file.  `arguments` (an
+        arguments file or `Parameters`) and `program` (a name or path) stand
+        in for the records.  `fluxes`: True takes the flux-file run of the
+        folder's flux_analysis.txt that belongs to the chosen run (if any),
+        False none, a path that file's (then `flux_run` may pick one by its
+        number, and a flux run that does not belong is refused).
 
         >>> Run.load("scans/ph/001_pH=6.5").stop.code           # doctest: +SKIP
         'converted'
@@ -120,36 +109,45 @@ class Run:
         <Run run/mera/mera.trace: unknown, 12 rows to 2.1e-05 s>
         """
         path = os.fspath(folder_or_trace)
+        if not os.path.exists(path):
+            raise rf.RunNotFound(f"{path}: no such run folder or trace file")
         if os.path.isdir(path):
             folder, trace_path = path, None
         else:
-            folder, trace_path = os.path.dirname(os.path.abspath(path)), path
-        parameters, trace_name = rf.recorded_arguments(folder)
+            folder, trace_path = os.path.dirname(path) or ".", path
+        records = rf.read_records(folder, warn)
+        parameters, source = records.parameters, records.source
+        if arguments is not None:
+            parameters = arguments if isinstance(arguments, Parameters) else \
+                Parameters.read(arguments, check=False)
+            source = arguments if isinstance(arguments, str) else "the arguments given"
         if trace_path is None:
-            trace_path = rf.find_trace(folder, parameters, trace_name)
+            trace_path = rf.find_trace(folder, parameters, records.trace_name)
         if os.path.isdir(trace_path):
             raise rf.UnreadableFile(f"{trace_path} is a folder, not a trace file")
-        if parameters is not None and os.path.basename(parameters.trace) != os.path.basename(trace_path):
-            parameters = None                  # the folder's arguments are another file's
         runs = read_trace(trace_path, warn)
-        chosen = select_run(runs, run)
-        if chosen.table is None:
-            raise FileFormatError(f"{trace_path}: run {chosen.number} has no table")
-        flux_path = os.path.join(folder, rf.FLUX)
-        flux_run = None
-        if os.path.isfile(flux_path):
-            flux_run = matching_flux_run(trace_path, chosen, runs,
-                                               read_flux(flux_path, warn), warn)
-        own = chosen is runs[-1] and (parameters is not None
-                                      or os.path.exists(os.path.join(folder, rf.EXIT_STATUS)))
+        chosen = select_run(runs, run, trace_path)
+        if chosen.table is None or not chosen.rows:
+            raise FileFormatError(f"{trace_path}: run {chosen.number} has no "
+                                  + ("table" if chosen.table is None else "rows"))
+        named = records.parameters is not None and \
+            os.path.basename(records.parameters.trace) == os.path.basename(trace_path)
+        own = chosen.number == 1 and (named or (records.parameters is None and os.path.exists(
+            os.path.join(folder, rf.EXIT_STATUS))))
+        if arguments is None and not (own and named):
+            parameters, source = None, None   # the records are another run's
+        flux = _flux_run(trace_path, chosen, runs, folder, fluxes, flux_run, warn)
         console = stderr = None
         if own:
             console = _read_text(os.path.join(folder, rf.CONSOLE))
             stderr = _read_text(os.path.join(folder, rf.STDERR)) or ""
-        return cls(chosen, trace_path, flux_run, folder, parameters, console,
-                   rf.read_exit_status(folder) if own else None, stderr or "",
-                   program=rf.recorded_program(folder) if own else None,
-                   wall_s=rf.read_wall_seconds(folder) if own else None, runs_in_file=len(runs))
+        loaded = cls(chosen, trace_path, flux, folder, parameters, console,
+                     rf.read_exit_status(folder) if own else None, stderr or "",
+                     program=program or (records.program if own else None),
+                     wall_s=rf.read_wall_seconds(folder) if own else None,
+                     runs_in_file=len(runs))
+        loaded.parameters_from = source
+        return loaded
 
     # -- facts -------------------------------------------------------------------
     @property
@@ -280,6 +278,31 @@ def _read_text(path: str) -> str | None:
             return f.read()
     except (FileNotFoundError, IsADirectoryError):
         return None
+
+
+def _flux_run(trace_path, chosen, runs, folder, fluxes, number, warn):
+    """The flux-file run that belongs to trace-file run `chosen` (see `Run.load`)."""
+    if fluxes is False:
+        return None
+    path = os.path.join(folder, rf.FLUX) if fluxes is True else os.fspath(fluxes)
+    if fluxes is True and not os.path.isfile(path):
+        return None
+    flux_runs = read_flux(path, warn)
+    if number is None:
+        found = matching_flux_run(trace_path, chosen, runs, flux_runs, warn)
+        if found is None and fluxes is not True:
+            raise FileFormatError(f"{path} holds no run whose times match run {chosen.number}"
+                                  f" of {trace_path}; pick one with --flux-run N")
+    else:
+        found = select_run(flux_runs, number, path)
+    if found is not None and fluxes is not True:
+        if not found.rows:
+            raise FileFormatError(f"run {found.number} of {path} has no flux rows")
+        mismatch = flux_mismatch(chosen, found)
+        if mismatch:
+            raise FileFormatError(f"run {found.number} of {path} does not belong to run "
+                                  f"{chosen.number} of {trace_path}: {mismatch}")
+    return found
 
 
 def run(parameters, program: str = "tolvanex", folder: str | None = None) -> Run:

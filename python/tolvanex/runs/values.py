@@ -129,10 +129,12 @@ def values_at(times, values, at) -> np.ndarray:
     return Interpolant(times, values)(at)
 
 
-def time_to(times, values, fraction: float, amount: float) -> float:
+def time_to(times, values, fraction: float, amount: float, solve=None) -> float:
     """The first time at which `values` reaches `fraction` of `amount`,
     solved on the interpolant between the two rows that bracket the first
-    crossing; NaN when no row reaches it.
+    crossing; NaN when no row reaches it.  `solve(t0, t1, target)`, when
+    given, finds the time between the two rows instead (a solution that
+    knows its values between its points, `tolvanex.model.exact`).
 
     >>> time_to([0, 10, 20], [0.0, 0.2, 0.4], 0.1, 1.0)
     5.0
@@ -149,6 +151,8 @@ def time_to(times, values, fraction: float, amount: float) -> float:
     k = int(reached[0])
     if k == 0:
         return float(f.t[0])
+    if solve is not None:
+        return float(solve(f.t[k - 1], f.t[k], target))
     return f.crossing(k, target)
 
 

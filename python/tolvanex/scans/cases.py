@@ -20,8 +20,8 @@ from __future__ import annotations
 import os
 import re
 
-from .grid import GridPoint, _name
-from ..model.parameters import Parameters, _text_of
+from .grid import GridPoint, scan_parameter
+from ..model.parameters import Parameters, argument_text
 from ..errors import InvalidValue
 
 #: The column of a case scan's summary that names the case.
@@ -47,11 +47,11 @@ class Cases:
                 raise InvalidValue(f"case name {name!r}: use letters, digits and . + - = _")
             if any(name == n for n, _ in self.cases):
                 raise InvalidValue(f"case {name!r} is given twice")
-            self.cases.append((name, {_name(k, base, "changed"): _text_of(v)
+            self.cases.append((name, {scan_parameter(k, base, "changed"): argument_text(v)
                                       for k, v in dict(changes).items()}))
         if not self.cases:
             raise InvalidValue("no cases given")
-        self.fixed = {_name(k, base, "set"): _text_of(v) for k, v in (fixed or {}).items()}
+        self.fixed = {scan_parameter(k, base, "set"): argument_text(v) for k, v in (fixed or {}).items()}
         for name, changes in self.cases:
             both = set(changes) & set(self.fixed)
             if both:

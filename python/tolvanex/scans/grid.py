@@ -26,7 +26,7 @@ import re
 from decimal import Decimal, DecimalException
 from typing import NamedTuple
 
-from ..model.parameters import Parameters, _text_of, canonical_name
+from ..model.parameters import Parameters, argument_text, canonical_name
 from ..errors import InvalidValue
 
 MAX_VALUES = 100000
@@ -47,7 +47,7 @@ def expand_values(values) -> list[str]:
     """A list or range written as text, or a sequence of values, as the
     list of argument texts."""
     if not isinstance(values, str):
-        items = [_text_of(v) for v in (values if hasattr(values, "__iter__") else [values])]
+        items = [argument_text(v) for v in (values if hasattr(values, "__iter__") else [values])]
         if not items:
             raise InvalidValue("an empty list of values")
         return items
@@ -94,7 +94,10 @@ def folder_name(index: int, width: int, values) -> str:
     return "_".join(parts)
 
 
-def _name(name: str, base: Parameters, what: str) -> str:
+def scan_parameter(name: str, base: Parameters, what: str) -> str:
+    """The parameter a scan may vary or set under `name` (`what`: "varied",
+    "set", "changed"); the trace file and, outside organomercurial mode,
+    the organomercurial concentration are refused."""
     key = canonical_name(name)
     if key == "trace":
         raise InvalidValue(f"the trace file cannot be {what}: each run writes it in its folder")
@@ -112,7 +115,7 @@ class Grid:
         self.base = base
         self.varied: list[tuple[str, list[str]]] = []
         for name, values in (vary or {}).items():
-            key = _name(name, base, "varied")
+            key = scan_parameter(name, base, "varied")
             if any(key == n for n, _ in self.varied):
                 raise InvalidValue(f"{key} is varied twice")
             try:
@@ -121,10 +124,10 @@ class Grid:
                 raise InvalidValue(f"{key}: {e}") from None
         self.fixed: dict[str, str] = {}
         for name, value in (fixed or {}).items():
-            key = _name(name, base, "set")
+            key = scan_parameter(name, base, "set")
             if key in self.fixed or any(key == n for n, _ in self.varied):
                 raise InvalidValue(f"{key} is given twice")
-            self.fixed[key] = _text_of(value)
+            self.fixed[key] = argument_text(value)
         self.trace_name = os.path.basename(base.trace)
 
     def __len__(self):

@@ -32,7 +32,8 @@ from ..runs.programs import PACKAGE_DIR, find_program
 from .progress import Progress
 from .lock import FolderBusy, ScanLock
 from .slurm_client import SlurmOptions
-from .summary import MANIFEST, read_manifest, summary, write_manifest, write_summary
+from .manifest import MANIFEST, read_manifest, write_manifest
+from .summary import summary, write_summary
 from ..errors import InvalidValue, OutputExists, TolvanexError
 
 COMMANDS = "commands.txt"

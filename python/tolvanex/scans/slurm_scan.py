@@ -31,7 +31,8 @@ from . import slurm_client as slurm
 from .progress import Progress
 from .lock import FolderBusy
 from .slurm_client import SlurmError, SlurmOptions
-from .summary import write_manifest
+from ..atomic import replaced_whole
+from .manifest import write_manifest
 
 SLURM_DIR = "slurm"
 TASK_SCRIPT = "task.sh"
@@ -70,10 +71,8 @@ def last_job(manifest: dict) -> dict | None:
 
 
 def _write_text(path: str, text: str, mode: int = 0o644) -> None:
-    with open(path + ".part", "w", encoding="utf-8") as f:
+    with replaced_whole(path, mode) as f:
         f.write(text)
-    os.chmod(path + ".part", mode)
-    os.replace(path + ".part", path)
 
 
 def _output_pattern(out: str) -> str:

@@ -20,7 +20,6 @@ cannot be read costs its row only: ``ended`` is ``unreadable`` and
 
 from __future__ import annotations
 
-import json
 import math
 import os
 
@@ -29,12 +28,13 @@ import pandas as pd
 from ..runs.file_format import FileFormatError
 from ..runs import folder as rf
 from .cases import CASE_COLUMN
-from ..runs.outcome import judge
+from ..runs.folder import RunNotFound
+from ..runs.outcome import stop_without_trace
 from ..model.parameters import Parameters
 from ..runs.run import Run
-from ..errors import InputError
+from ..atomic import replaced_whole
+from .manifest import read_manifest
 
-MANIFEST = "scan.json"
 SUMMARY = "summary.csv"
 AT_WANTED = {"P": "P_at_wanted_mol_per_L", "S": "S_at_wanted_mol_per_L",
              "A": "A_at_wanted_mol_per_L", "apoMerB": "apoMerB_at_wanted_mol_per_L"}
@@ -42,43 +42,6 @@ COLUMNS = (["ended", "message", "end_time_s", "wanted_time_s"] + list(AT_WANTED.
            + ["at_wanted_note", "t50_s", "t90_s", "initial_rate_mol_per_L_per_s",
               "iterations", "wall_s", "exit_status"])
 INTEGERS = ("iterations", "exit_status")
-
-
-class NotAScan(InputError, FileNotFoundError):
-    """The folder holds no scan (no readable scan.json)."""
-
-
-def read_manifest(folder: str) -> dict:
-    """scan.json of a scan folder (those of earlier versions too).
-
-    >>> read_manifest("/")
-    Traceback (most recent call last):
-    ...
-    tolvanex.scans.summary.NotAScan: / holds no scan (scan.json missing)
-    """
-    path = os.path.join(folder, MANIFEST)
-    try:
-        with open(path, encoding="utf-8") as f:
-            manifest = json.load(f)
-    except FileNotFoundError:
-        raise NotAScan(f"{folder} holds no scan ({MANIFEST} missing)") from None
-    except (OSError, UnicodeDecodeError, ValueError) as e:
-        raise NotAScan(f"{path} cannot be read: {e}") from None
-    if not isinstance(manifest, dict) or not isinstance(manifest.get("runs"), list):
-        raise NotAScan(f"{path} is not the record of a scan")
-    return manifest
-
-
-def write_manifest(folder: str, manifest: dict) -> None:
-    """Write scan.json of a scan folder (whole, or not at all).
-
-    >>> write_manifest("scans/ph", read_manifest("scans/ph"))    # doctest: +SKIP
-    """
-    path = os.path.join(folder, MANIFEST)
-    with open(path + ".part", "w", encoding="utf-8") as f:
-        json.dump(manifest, f, indent=1)
-        f.write("\n")
-    os.replace(path + ".part", path)
 
 
 def _wanted_of(entry: dict) -> float | None:
@@ -115,12 +78,8 @@ def summarise_run(out: str, entry: dict) -> dict:
         row["wall_s"] = rf.read_wall_seconds(folder)
         try:
             run = Run.load(folder)
-        except FileNotFoundError:
-            started = os.path.exists(os.path.join(folder, rf.CONSOLE))
-            stop = judge(status, started, None, None, 0, 0, None, row["wanted_time_s"])
-            if status is not None and status != 0:
-                stop = judge(status, True, [], None, 0, 0, None, None,
-                             _first_line(os.path.join(folder, rf.STDERR)))
+        except RunNotFound:                     # no trace file: not run, or failed at start
+            stop = stop_without_trace(folder, status, row["wanted_time_s"])
             row.update(ended=stop.code, message=stop.message, at_wanted_note=stop.code)
             return row
         row.update(ended=run.stop.code, message=run.stop.message, iterations=run.iterations)
@@ -131,14 +90,6 @@ def summarise_run(out: str, entry: dict) -> dict:
             if key not in ("wanted_time_s", "at_wanted_note", "exit_status"):
                 row.pop(key, None)
     return row
-
-
-def _first_line(path: str) -> str:
-    try:
-        with open(path, encoding="latin-1") as f:
-            return f.readline().strip()
-    except OSError:
-        return ""
 
 
 def summary(folder: str) -> pd.DataFrame:
@@ -167,6 +118,6 @@ def write_summary(folder: str, table: pd.DataFrame | None = None) -> str:
     if table is None:
         table = summary(folder)
     path = os.path.join(folder, SUMMARY)
-    table.to_csv(path + ".part", index=False, na_rep="", lineterminator="\n")
-    os.replace(path + ".part", path)
+    with replaced_whole(path) as f:
+        table.to_csv(f, index=False, na_rep="", lineterminator="\n")
     return path

@@ -10,7 +10,7 @@ removal.
 >>> import pandas as pd
 >>> from tolvanex.model.parameters import Parameters
 >>> p = Parameters.read("examples/mera.args")
->>> trace = exact_solution(p, [0.0, 0.01, 0.02, 0.05])[["A", "P"]]
+>>> trace = solve_exact(p, end=0.05).at([0.0, 0.01, 0.02, 0.05])[["A", "P"]]
 >>> c = compare_with_exact(trace, p)
 >>> c.ok, bool(c.species["difference_of_enzyme"].max() < 1e-9)
 (True, True)
@@ -23,46 +23,15 @@ import math
 import numpy as np
 import pandas as pd
 
-from ..runs import frames
-from ..runs import values as metrics
-from ..model.exact import DEFAULT_RTOL, solve_exact, exact_solution  # noqa: F401  (doctest)
-from ..runs.trace_file import TraceRun
 from ..errors import InvalidValue
+from ..model.exact import DEFAULT_RTOL, solve_exact
+from ..runs.values import time_to
 
 #: The programs print every amount with six significant digits (%6.5e), so a
 #: printed value may be off by half a unit of the sixth: 5e-6 of itself.
 PRINT_RESOLUTION = 5e-6
 DEFAULT_TOLERANCE = 1e-3
 FRACTIONS = {"t50": 0.5, "t90": 0.9}
-
-
-def trace_frame(run: TraceRun) -> pd.DataFrame:
-    """A trace-file run's table as numbers: index ``time_s``, columns the
-    species labels (A, S, C ... Q, apoMerB, organic), amounts in mol/L
-    (`tolvanex.runs.frames.trace_frame`).
-
-    >>> from tolvanex.runs.file_format import RunHeader, Table
-    >>> from tolvanex.runs.trace_file import TraceRun
-    >>> t = Table(["Time", "HgMerB", "Hg(SCH3)2"], [["0.0000000000e+00", "1.00000e-06", "0.00000e+00"]])
-    >>> trace_frame(TraceRun(1, 1, RunHeader(), t)).columns.tolist()
-    ['A', 'P']
-    """
-    if run.table is None or not run.rows:
-        raise InvalidValue(f"run {run.number} has no rows")
-    return frames.trace_frame(run.table)
-
-
-def run_time_to(trace: pd.DataFrame, enzyme: float, fraction: float) -> float:
-    """The first time (s) at which a run's product P reaches `fraction` of
-    the enzyme amount, between the two rows around it as `Run.time_to`
-    finds it (`tolvanex.runs.values.time_to`); NaN when no row reaches it.
-
-    >>> trace = pd.DataFrame({"P": [0.0, 0.4e-6, 0.8e-6]}, index=[0.0, 1.0, 2.0])
-    >>> round(run_time_to(trace, 1e-6, 0.2), 6), run_time_to(trace, 1e-6, 0.9)
-    (0.5, nan)
-    """
-    return metrics.time_to(trace.index.to_numpy(dtype=float),
-                           trace["P"].to_numpy(dtype=float), fraction, enzyme)
 
 
 class Comparison:
@@ -127,7 +96,7 @@ def compare_with_exact(trace: pd.DataFrame, parameters, tolerance: float = DEFAU
     species.index.name = "species"
     t = {}
     for label, fraction in FRACTIONS.items():
-        run_t = run_time_to(trace, enzyme, fraction)
+        run_t = time_to(times, trace["P"].to_numpy(dtype=float), fraction, enzyme)
         exact_t = solution.time_to(fraction)
         t[label] = {"run_s": run_t, "exact_s": exact_t,
                     "relative_difference": (run_t - exact_t) / exact_t

@@ -43,12 +43,15 @@ import pandas as pd
 
 from ..runs.file_format import FileFormatError
 from ..runs import folder as rf
+from ..runs.folder import RunNotFound
 from ..model.parameters import Parameters
 from .rate_metric import Metric, degree_of_rate_control
 from .rate_plan import BASE_CASE, step_plans, study_cases
 from ..runs.run import Run
 from ..scans.scan import collect, scan
-from ..scans.summary import NotAScan, read_manifest
+from ..atomic import replaced_whole
+from ..runs.outcome import stop_without_trace
+from ..scans.manifest import NotAScan, read_manifest
 
 RECORD_KEY = "rate_control"
 TABLE = "rate_control.csv"
@@ -60,6 +63,17 @@ DEFAULT_PROGRAM = "tolvanex_unpruned"
 
 #: How far the sum of the degrees may be from the sum rule's value.
 SUM_TOLERANCE = 0.05
+
+
+def study_record(folder: str, manifest: dict) -> dict:
+    """The study's settings in its manifest (metric and delta); NotAScan
+    for a scan that is no rate-control study."""
+    recorded = manifest.get(RECORD_KEY)
+    if not (isinstance(recorded, dict) and isinstance(recorded.get("metric"), str)
+            and isinstance(recorded.get("delta"), str)
+            and isinstance(manifest.get("base_args"), list)):
+        raise NotAScan(f"{folder} holds a scan, not a rate-control study")
+    return recorded
 
 
 def _say(warn):
@@ -106,8 +120,7 @@ def resume_rate_control(folder: str, jobs: int = 2, program: str | None = None,
 
     >>> resume_rate_control("studies/mera")                   # doctest: +SKIP
     """
-    if not read_manifest(folder).get(RECORD_KEY):
-        raise NotAScan(f"{folder} holds a scan, not a rate-control study")
+    study_record(folder, read_manifest(folder))
     say = _say(warn)
     done = scan(None, jobs=jobs, program=program, out=folder, resume=True, progress=progress,
                 warn=say, slurm=slurm)
@@ -138,8 +151,8 @@ def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFra
     from ..plots.rate_control_chart import plot_rate_control
 
     table = rate_control_table(folder, metric)
-    table.to_csv(os.path.join(folder, TABLE + ".part"), na_rep="", lineterminator="\n")
-    os.replace(os.path.join(folder, TABLE + ".part"), os.path.join(folder, TABLE))
+    with replaced_whole(os.path.join(folder, TABLE)) as f:
+        table.to_csv(f, na_rep="", lineterminator="\n")
     plot_rate_control(table, os.path.join(folder, PICTURE))
     if table.attrs["sum_ok"] is False or table.attrs["unchecked"]:
         _say(warn)(table.attrs["sum_message"])
@@ -154,26 +167,21 @@ def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | No
         path = os.path.join(folder, entry["folder"])
         try:
             run = Run.load(path)
-            values[case] = m.value(run)
-            if case == BASE_CASE:
-                base_run = run
-        except (FileNotFoundError, rf.UnreadableFile, FileFormatError, ValueError,
-                IndexError) as e:
-            status = _status(path)
-            values[case] = (math.nan, (status if status.startswith("not run") else
-                                       f"run {status}") if status else f"unreadable: {e}")
+        except RunNotFound:                     # no trace file: not run, or failed at start
+            try:
+                stop = stop_without_trace(path, rf.read_exit_status(path))
+            except rf.UnreadableFile as e:
+                values[case] = (math.nan, f"unreadable: {e}")
+                continue
+            values[case] = (math.nan, m.why_none(stop))
+            continue
+        except (OSError, rf.UnreadableFile, FileFormatError, ValueError, IndexError) as e:
+            values[case] = (math.nan, f"unreadable: {e}")
+            continue
+        values[case] = m.value(run)
+        if case == BASE_CASE:
+            base_run = run
     return values, base_run
-
-
-def _status(path: str) -> str:
-    try:
-        status = rf.read_exit_status(path)
-    except rf.UnreadableFile:
-        return ""
-    if status is None:
-        started = os.path.exists(os.path.join(path, rf.CONSOLE))
-        return "running or killed" if started else "not run"
-    return f"failed (exit status {status})" if status else ""
 
 
 def _row_gap(run: Run | None, time: float) -> float:
@@ -214,9 +222,7 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     23    D ⇌ A + thiolate  0.096...
     """
     manifest = read_manifest(folder)
-    recorded = manifest.get(RECORD_KEY)
-    if not recorded:
-        raise NotAScan(f"{folder} holds a scan, not a rate-control study")
+    recorded = study_record(folder, manifest)
     m = Metric.parse(metric or recorded["metric"])
     delta = float(recorded["delta"])
     base = Parameters.from_args(manifest["base_args"], check=False)

@@ -116,8 +116,7 @@ class Metric:
         (0.09366601405849977, '')
         """
         if any(run.stop.code.startswith(c) for c in FAILED_STOPS):
-            detail = f": {run.stop.message}" if run.stop.message else ""
-            return math.nan, f"run {run.stop.code}{detail}"
+            return math.nan, self.why_none(run.stop)
         if self.is_rate:
             if run.end_time < self.time_s:
                 return math.nan, (f"P@{self.time_s:g} s not available: the run ended "
@@ -129,6 +128,19 @@ class Metric:
             return math.nan, (f"{self.name} not reached: the run ended ({run.stop.code}) at "
                               f"{run.end_time:.4g} s with P at {share:.1%} of the enzyme")
         return t, ""
+
+    @staticmethod
+    def why_none(stop) -> str:
+        """Why a run that ended this way (a `tolvanex.runs.outcome.Stop`)
+        gives no value.
+
+        >>> from tolvanex.runs.outcome import Stop
+        >>> Metric.why_none(Stop("failed (exit status 1)", "cannot open x")), Metric.why_none(Stop("not run"))
+        ('run failed (exit status 1): cannot open x', 'not run')
+        """
+        if stop.code == "not run":
+            return "not run"
+        return f"run {stop.code}" + (f": {stop.message}" if stop.message else "")
 
     def expected_sum(self, base_run) -> float:
         """What the degrees of all steps add up to for the exact rate
