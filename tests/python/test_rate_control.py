@@ -10,9 +10,10 @@ import shutil
 import unittest
 from unittest import mock
 
-from common import EXAMPLES_DIR, TOOLS_DIR, TempDir, program, run_tool
+from common import EXAMPLES_DIR, TOOLS_DIR, TempDir, program, run_here, run_tool
 import tolvanex  # noqa: E402  (found through common)
-from tolvanex.model import exact
+from tolvanex.cli.rate_control import main as rate_control_main  # noqa: E402
+from tolvanex.model import exact  # noqa: E402
 from tolvanex.model import mechanism  # noqa: E402
 from tolvanex.studies.rate_control import rate_control  # noqa: E402
 from tolvanex.studies.rate_metric import Metric, degree_of_rate_control  # noqa: E402
@@ -128,7 +129,7 @@ class RateLimiting(TempDir):
 
     def test_the_study_is_a_scan_folder(self):
         # Another metric of the same runs; a scan summary; a run lost and run again.
-        t90 = run_tool(RATE_CONTROL, "--collect", self.out, "--metric", "t90")
+        t90 = run_here(rate_control_main, "--collect", self.out, "--metric", "t90")
         self.assertEqual(t90.returncode, 0, t90.stderr)
         self.assertAlmostEqual(float(self.rows()[3]["X"]), 1.0, delta=0.02)
         self.assertIn("t90_lowered_s", self.rows()[3])
@@ -136,12 +137,12 @@ class RateLimiting(TempDir):
         self.assertEqual(list(summary["case"][:2]), ["base", "step1_lowered"])
         lost = os.path.join(self.out, "006_step5_lowered")
         os.remove(os.path.join(lost, "exit-status"))
-        resumed = run_tool(RATE_CONTROL, "--resume", self.out, "--no-progress")
+        resumed = run_here(rate_control_main, "--resume", self.out, "--no-progress")
         self.assertEqual(resumed.returncode, 0, resumed.stderr)
         self.assertIn("36 of 37 runs finished", resumed.stderr)
         self.assertLess(abs(float(self.rows()[5]["X"])), 0.02)
         # Past the end of every run: no value anywhere, each with its reason.
-        late = run_tool(RATE_CONTROL, "--collect", self.out, "--metric", "P@1e4")
+        late = run_here(rate_control_main, "--collect", self.out, "--metric", "P@1e4")
         self.assertEqual(late.returncode, 1)
         self.assertTrue(all(r["X"] == "" for r in self.rows().values()))
         self.assertIn("P@10000 s not available: the run ended (converted)", self.rows()[3]["note"])
@@ -149,7 +150,7 @@ class RateLimiting(TempDir):
         raised = os.path.join(self.out, "005_step3_raised")
         shutil.rmtree(raised)
         shutil.copytree(os.path.join(self.out, "004_step3_lowered"), raised)
-        off = run_tool(RATE_CONTROL, "--collect", self.out)
+        off = run_here(rate_control_main, "--collect", self.out)
         self.assertEqual(off.returncode, 0, off.stderr)
         self.assertRegex(off.stderr, r"sum of X = -?0\.0\d+; the sum rule says 1: "
                          r"off by -1\.00\d+, more than 0\.05\. Causes .* the programs' "
@@ -159,16 +160,19 @@ class RateLimiting(TempDir):
         for args in (["--metric", "t75", MERA], ["--delta", "0", MERA], [],
                      ["--resume", self.out, "--out", self.path("x")],
                      ["--collect", self.path("nothing-here")]):
-            r = run_tool(RATE_CONTROL, *args)
+            r = run_here(rate_control_main, *args)
             self.assertEqual((r.returncode, r.stdout), (2, ""), args)
             self.assertEqual(len(r.stderr.strip().splitlines()), 1, r.stderr)
         self.assertIn("already holds a scan",
-                      run_tool(RATE_CONTROL, MERA, "--out", self.out).stderr)
+                      run_here(rate_control_main, MERA, "--out", self.out).stderr)
 
 
 class SumRule(TempDir):
     """The sum rule with tolvanex_unpruned, which follows the rate
-    equations: within 0.05 on every bundled example.  Glutathione runs to
+    equations: within 0.05 on the bundled examples of MerA, a monothiol and
+    the organomercurial (the dithiol's kinetics differ from MerA's in the
+    programs only, which test_exact compares with the rate equations; the
+    study's machinery is the same for every acceptor).  Glutathione runs to
     50 s instead of converting (218 s): its t50 (38 s, at most 45 s in the
     raised cases) is read from the same rows, at a seventh of the cost."""
 
@@ -182,8 +186,7 @@ class SumRule(TempDir):
         return table
 
     def test_time_metric(self):
-        for name, changes in (("mera", {}), ("dithiothreitol", {}),
-                              ("glutathione", {"wanted_time": 50})):
+        for name, changes in (("mera", {}), ("glutathione", {"wanted_time": 50})):
             with self.subTest(name):
                 table = self.study(name, changes)
                 self.assertTrue(table["X"].notna().all())

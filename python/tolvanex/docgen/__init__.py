@@ -1,2 +1,3 @@
-"""Generators of the tables in docs/, run from the project root with
-``/usr/bin/python3 -m tolvanex.docgen.NAME``."""
+"""Generators of the tables in docs/ from the package's own data and runs,
+apart from the library: run from the project root as
+``PYTHONPATH=python /usr/bin/python3 -m tolvanex.docgen.NAME``."""

@@ -273,9 +273,9 @@ def solve_exact(parameters, end: float | None = None, rtol: float = DEFAULT_RTOL
 
 
 def exact_solution(parameters, times, rtol: float = DEFAULT_RTOL, atol=None) -> pd.DataFrame:
-    """The exact amounts (mol/L) of a run at the given times (s): a
-    DataFrame indexed ``time_s`` with the species labels as columns (see
-    `ExactSolution.at`).
+    """A convenience over `solve_exact`: the exact amounts (mol/L) at the
+    given times (s), solved up to the latest, as `ExactSolution.at` gives
+    them.
 
     >>> from tolvanex.model.parameters import Parameters
     >>> p = Parameters.read("examples/dithiothreitol.args")
@@ -290,9 +290,8 @@ def exact_solution(parameters, times, rtol: float = DEFAULT_RTOL, atol=None) -> 
 
 def exact_time_to(parameters, fraction: float, end: float | None = None,
                   rtol: float = DEFAULT_RTOL, atol=None) -> float:
-    """The exact first time (s) at which the product reaches `fraction` of
-    the enzyme amount (t50 for 0.5), NaN if not by `end` (default: the
-    run's wanted time).
+    """A convenience over `solve_exact`: ``solve_exact(parameters, end).time_to(fraction)``,
+    the first time (s) the product reaches `fraction` of the enzyme amount.
 
     >>> from tolvanex.model.parameters import Parameters
     >>> f"{exact_time_to(Parameters.read('examples/mera.args'), 0.9, end=1.0):.4g}"

@@ -77,7 +77,7 @@ def summarise_run(out: str, entry: dict) -> dict:
         row["exit_status"] = status
         row["wall_s"] = rf.read_wall_seconds(folder)
         try:
-            run = Run.load(folder)
+            run = Run.load(folder, fluxes=False)
         except RunNotFound:                     # no trace file: not run, or failed at start
             stop = stop_without_trace(folder, status, row["wanted_time_s"])
             row.update(ended=stop.code, message=stop.message, at_wanted_note=stop.code)

@@ -166,7 +166,7 @@ def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | No
         case = entry.get("values", {}).get("case")
         path = os.path.join(folder, entry["folder"])
         try:
-            run = Run.load(path)
+            run = Run.load(path, fluxes=False)
         except RunNotFound:                     # no trace file: not run, or failed at start
             try:
                 stop = stop_without_trace(path, rf.read_exit_status(path))
