@@ -158,13 +158,8 @@ def argument_text(value) -> str:
 
 
 def check_value(name: str, text: str) -> None:
-    """Raise ValueError naming the parameter when the value cannot be meant.
-
-    >>> check_value("enzyme", "-1e-6")
-    Traceback (most recent call last):
-    ...
-    tolvanex.errors.InvalidValue: enzyme (HgMerB (or free MerB) concentration, mol/L) is -1e-6: a concentration cannot be negative
-    """
+    """Raise InvalidValue (a ValueError) naming the parameter when the value
+    cannot be meant."""
     shown = text if is_whole_number(text) else repr(text)
     what = f"{name} ({MEANINGS[name]}) is {shown}"
     if name == "trace":

@@ -135,9 +135,6 @@ def time_to(times, values, fraction: float, amount: float, solve=None) -> float:
     crossing; NaN when no row reaches it.  `solve(t0, t1, target)`, when
     given, finds the time between the two rows instead (a solution that
     knows its values between its points, `tolvanex.model.exact`).
-
-    >>> time_to([0, 10, 20], [0.0, 0.2, 0.4], 0.1, 1.0)
-    5.0
     """
     if not (math.isfinite(fraction) and math.isfinite(amount)):
         raise InvalidValue("the fraction and the amount must be finite numbers")
@@ -165,9 +162,6 @@ def initial_rate(times, values, amount: float, fraction: float = 0.01) -> float:
     first), so no straight line fits its first rows; the secant over the
     first per cent of conversion is a rate that does not depend on where
     the blocks happened to end.
-
-    >>> initial_rate([0, 10, 20], [0.0, 0.2, 0.4], 1.0)
-    0.02
     """
     t = time_to(times, values, fraction, amount)
     if math.isnan(t) or t == 0:

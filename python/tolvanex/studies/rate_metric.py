@@ -41,11 +41,7 @@ FAILED_STOPS = ("negative concentration", "interrupted", "failed", "running or k
 def degree_of_rate_control(lowered: float, raised: float, delta: float,
                            metric_is_rate: bool = False) -> float:
     """X from the metric with both barriers of a step lowered and raised by
-    `delta` kcal/mol; NaN when either value is missing or not positive.
-
-    >>> round(degree_of_rate_control(1.1, 0.9, 0.1, metric_is_rate=True), 4)
-    0.5941
-    """
+    `delta` kcal/mol; NaN when either value is missing or not positive."""
     if not (delta > 0 and math.isfinite(delta)):
         raise InvalidValue(f"delta is {delta!r} kcal/mol: it must be a positive number")
     if not (lowered > 0 and raised > 0 and math.isfinite(lowered) and math.isfinite(raised)):
