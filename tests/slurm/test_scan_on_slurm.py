@@ -1,7 +1,7 @@
 """Scans carried out by a real Slurm: the one-node Slurm that
 one_node_slurm.sh stands up, named by the SLURM_CONF this test inherits.
 
-A 2x2 grid (runs of about 1.5 s) is scanned here first; then on Slurm with
+A 2x2 grid (runs of about 4 s) is scanned here first; then on Slurm with
 --wait, with a task cancelled in its first run and the scan resumed on
 Slurm, and with a --wait scan stopped by SIGTERM and resumed here.  Each
 ends with the summary of the local scan, wall times aside: the tasks carry
@@ -21,7 +21,7 @@ import tolvanex  # noqa: E402  (found through common)
 from tolvanex.scans.slurm_scan import last_job  # noqa: E402
 from tolvanex.scans.summary import read_manifest  # noqa: E402
 
-GRID = [os.path.join(EXAMPLES_DIR, "glutathione.args"), "--set", "acceptor=6e-4",
+GRID = [os.path.join(EXAMPLES_DIR, "glutathione.args"), "--set", "acceptor=3e-4",
         "--vary", "pH=7,7.4", "--vary", "barrier12=16.6,17"]
 FOLDERS = ["001_pH=7_barrier12=16.6", "002_pH=7_barrier12=17", "003_pH=7.4_barrier12=16.6",
            "004_pH=7.4_barrier12=17"]
