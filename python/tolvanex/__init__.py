@@ -15,14 +15,14 @@ rest by role: `model`, `runs`, `scans`, `studies`, `plots`, `export`,
 __version__ = "1.1.0"
 
 from .errors import TolvanexError  # noqa: E402
-from .studies.comparison import compare_with_exact  # noqa: E402
 from .model.exact import exact_solution, exact_time_to, solve_exact  # noqa: E402
 from .model.parameters import Parameters  # noqa: E402
 from .runs.run import Run, RunError, run  # noqa: E402
 from .scans.scan import ScanInterrupted, collect, scan  # noqa: E402
-from .studies.rate_control import rate_control  # noqa: E402
 from .scans.slurm_client import SlurmError, SlurmOptions  # noqa: E402
 from .scans.summary import summary  # noqa: E402
+from .studies.comparison import compare_with_exact  # noqa: E402
+from .studies.rate_control import rate_control  # noqa: E402
 
 __all__ = ["Parameters", "Run", "RunError", "run", "scan", "summary", "collect", "rate_control",
            "ScanInterrupted", "SlurmOptions", "SlurmError", "compare_with_exact",

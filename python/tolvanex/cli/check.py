@@ -22,14 +22,14 @@ import argparse
 import math
 import sys
 
+from . import command
 from ..model.mechanism import rate_constants
+from .options import ArgumentParser, UsageError
 from ..runs.folder import ARGUMENTS, RunNotFound
 from ..runs.programs import PROGRAM_NAMES, program_name
 from ..runs.run import Run
 from ..scans.manifest import MANIFEST
 from ..studies.comparison import DEFAULT_TOLERANCE, compare_with_exact
-from . import command
-from .options import ArgumentParser, UsageError
 
 PROG = "tolvanex-check"
 

@@ -24,8 +24,8 @@ import signal
 import sys
 
 from ..errors import InputError, NotEnded, TolvanexError
-from ..scans.scan import ScanInterrupted
 from .options import UsageError
+from ..scans.scan import ScanInterrupted
 
 #: How each kind of error ends a tool (the first that matches).
 USAGE, FAILED, NOT_ENDED = 2, 1, 3

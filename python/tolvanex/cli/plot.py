@@ -20,12 +20,12 @@ tolvanex-plot 1.1.0
 import argparse
 import sys
 
+from . import command
 from ..export.run_csv import write_flux_csv, write_trace_csv
+from .options import ArgumentParser, UsageError
 from ..plots.run_picture import default_output, draw_run
 from ..runs.run import Run
 from ..runs.trace_file import read_trace
-from . import command
-from .options import ArgumentParser, UsageError
 
 PROG = "tolvanex-plot"
 

@@ -31,14 +31,14 @@ import sys
 
 from ..studies.rate_control import (TABLE, PICTURE, collect_rate_control, rate_control,
                             resume_rate_control)
-from ..studies.rate_metric import Metric
+from . import command
+from ..model import mechanism
+from .options import ArgumentParser, UsageError, add_slurm_options, slurm_options
 from ..plots.rate_control_chart import step_label
+from ..scans.manifest import read_manifest
 from ..scans.scan import ScanInterrupted
 from ..scans.slurm_scan import last_job
-from ..scans.manifest import read_manifest
-from ..model import mechanism
-from . import command
-from .options import ArgumentParser, UsageError, add_slurm_options, slurm_options
+from ..studies.rate_metric import Metric
 
 PROG = "tolvanex-rate-control"
 #: Degrees below this are left out of the printed list (they are in the table).

@@ -22,14 +22,14 @@ import argparse
 import os
 import sys
 
-from ..scans.grid import Grid
-from ..model.parameters import ALIASES, MEANINGS, NAMES, Parameters
-from ..scans.scan import ScanInterrupted, collect, scan
-from ..plots.scan_picture import NAMED_COLUMNS, plot_summary
-from ..scans.slurm_scan import last_job
-from ..scans.manifest import read_manifest
 from . import command
+from ..model.parameters import ALIASES, MEANINGS, NAMES, Parameters
 from .options import ArgumentParser, UsageError, add_slurm_options, slurm_options
+from ..plots.scan_picture import NAMED_COLUMNS, plot_summary
+from ..scans.grid import Grid
+from ..scans.manifest import read_manifest
+from ..scans.scan import ScanInterrupted, collect, scan
+from ..scans.slurm_scan import last_job
 
 PROG = "tolvanex-scan"
 

@@ -20,9 +20,9 @@ from __future__ import annotations
 import re
 import sys
 
+from ..errors import InvalidValue
 from ..model import mechanism
 from ..model.species import SPECIES
-from ..errors import InvalidValue
 
 
 def _barrier_cell(barrier: int, odd_is_reverse: bool) -> str:

@@ -23,10 +23,10 @@ import csv
 import re
 import sys
 
+from ..model.species import LABEL_OF_TRACE_COLUMN, column_name
 from ..runs.file_format import Table
 from ..runs.flux_file import FluxRun
 from ..runs.trace_file import TraceRun
-from ..model.species import LABEL_OF_TRACE_COLUMN, column_name
 
 TIME_COLUMN = "time_s"
 

@@ -36,8 +36,8 @@ from scipy.integrate import solve_ivp
 from scipy.optimize import brentq
 
 from . import mechanism
-from .speciation import acceptor_coefficients, consumes_acceptor
 from ..errors import InvalidValue, TolvanexError
+from .speciation import acceptor_coefficients, consumes_acceptor
 
 #: The integrated species, in the order of the state vector.
 STATE = ("A", "S", "C", "D", "E", "F", "G", "I", "J", "K", "L", "M", "N",

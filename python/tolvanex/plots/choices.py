@@ -11,10 +11,10 @@ from __future__ import annotations
 import math
 import os
 
-from ..runs.trace_file import TraceRun
+from ..errors import InvalidValue
 from ..model.parameters import ACCEPTOR_TYPES
 from ..model.species import LABEL_OF_TRACE_COLUMN
-from ..errors import InvalidValue
+from ..runs.trace_file import TraceRun
 
 FORMATS = ("png", "svg", "pdf")
 DPI_RANGE = (10, 1200)      # beyond 1200 dpi a PNG of this size takes gigabytes

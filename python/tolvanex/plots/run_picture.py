@@ -18,11 +18,11 @@ from __future__ import annotations
 import math
 import os
 
+from . import choices
+from ..errors import InvalidValue
+from ..model.species import LABEL_OF_TRACE_COLUMN, product_name
 from ..runs.file_format import Table
 from ..runs.trace_file import ORGANIC_LABEL
-from . import choices as plot_options
-from ..model.species import LABEL_OF_TRACE_COLUMN, product_name
-from ..errors import InvalidValue
 
 MAIN_SPECIES = ["HgMerB", "Thiol", "Hg(SCH3)2", "apoMerB", ORGANIC_LABEL]
 # Shown relative to the enzyme amount when normalised; Thiol relative to its own.
@@ -191,7 +191,7 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
     and flux-file run `flux_run` (or None) into the picture `out`: PNG, SVG
     or PDF by its extension, PNG at `dpi` dots per inch (default 100).
 
-    `species`: the species to draw, as in `plot_options.chosen_columns`
+    `species`: the species to draw, as in `choices.chosen_columns`
     (default all); a panel none of whose species is chosen is left out.
     `linear_time`: a linear time axis, which shows the time-0 row too.
     `program` and `acceptor_type` (when the run's records tell them) go in
@@ -204,12 +204,12 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
     ...      species="A,P", linear_time=True)                          # doctest: +SKIP
     'mera.pdf'
     """
-    fmt = plot_options.check_output(out)
-    dpi = plot_options.check_dpi(dpi)
+    fmt = choices.check_output(out)
+    dpi = choices.check_dpi(dpi)
     if enzyme is not None and not (enzyme > 0 and math.isfinite(enzyme)):
         raise InvalidValue(f"enzyme amount {enzyme:g}: give a positive concentration (mol/L)")
     table = run.table
-    chosen = plot_options.chosen_columns(species, table.columns)
+    chosen = choices.chosen_columns(species, table.columns)
     rows = [row for row in table.rows if linear_time or float(row[0]) > 0]
     if not rows:
         raise InvalidValue(f"run {run.number} of {trace_path} has no rows after time 0 to draw "
@@ -259,7 +259,7 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
                              xycoords=("data", "axes fraction"), color="red", fontsize=8,
                              ha="right", va="bottom")
         if title is None:
-            title = plot_options.title(trace_path, run, runs_in_file, program, acceptor_type)
+            title = choices.title(trace_path, run, runs_in_file, program, acceptor_type)
         fig.suptitle(title, fontsize=11)
         try:
             fig.savefig(out, format=fmt, dpi=dpi)

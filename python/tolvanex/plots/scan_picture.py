@@ -16,8 +16,8 @@ from __future__ import annotations
 import math
 import os
 
-from ..model.parameters import atof
 from ..errors import InvalidValue
+from ..model.parameters import atof
 
 #: The summary columns that --metric names for short, with their axis labels.
 NAMED_COLUMNS = {"t50": ("t50_s", "t50: time to 50 % product (s)"),

@@ -24,9 +24,9 @@ import shlex
 import shutil
 from typing import NamedTuple
 
-from .trace_file import BANNER
-from ..model.parameters import FLUX_FILE_NAME, Parameters
 from ..errors import InputError
+from ..model.parameters import FLUX_FILE_NAME, Parameters
+from .trace_file import BANNER
 
 ARGUMENTS = "arguments.args"
 CONSOLE = "console.txt"

@@ -21,16 +21,16 @@ import time
 import numpy as np
 import pandas as pd
 
+from . import folder as rf
+from . import values
+from ..errors import InvalidValue, OutputExists, TolvanexError
 from .file_format import FileFormatError, select_run
 from .flux_file import flux_mismatch, matching_flux_run, read_flux
-from .trace_file import read_trace
-from . import values as metrics
-from . import folder as rf
 from .frames import flux_frame, trace_frame
-from .outcome import Stop, judge, read_console
 from ..model.parameters import Parameters
+from .outcome import Stop, judge, read_console
 from .programs import find_program
-from ..errors import InvalidValue, OutputExists, TolvanexError
+from .trace_file import read_trace
 
 
 class RunError(TolvanexError, RuntimeError):
@@ -192,7 +192,7 @@ class Run:
         10.0    9.732537e-08  9.732537e-08
         """
         if self._interpolant is None:
-            self._interpolant = metrics.Interpolant(self.trace.index.to_numpy(),
+            self._interpolant = values.Interpolant(self.trace.index.to_numpy(),
                                                     self.trace.to_numpy())
         q = np.atleast_1d(np.asarray(times, dtype=float))
         return pd.DataFrame(self._interpolant(q), columns=self.trace.columns,
@@ -222,18 +222,18 @@ class Run:
         >>> r.time_to(0.5), r.time_to(0.9)                       # doctest: +SKIP
         (38.3583093565817, 110.20781997939419)
         """
-        return metrics.time_to(self.trace.index.to_numpy(), self.trace[species].to_numpy(),
+        return values.time_to(self.trace.index.to_numpy(), self.trace[species].to_numpy(),
                                fraction, enzyme if enzyme is not None else self._amount())
 
     def initial_rate(self, species: str = "P", fraction: float = 0.01,
                      enzyme: float | None = None) -> float:
         """Product formed per second (mol/L/s) from time 0 until it first
-        reaches `fraction` (1 %) of the enzyme amount (`metrics.initial_rate`).
+        reaches `fraction` (1 %) of the enzyme amount (`tolvanex.runs.values.initial_rate`).
 
         >>> r.initial_rate()                                     # doctest: +SKIP
         3.740064e-09
         """
-        return metrics.initial_rate(self.trace.index.to_numpy(), self.trace[species].to_numpy(),
+        return values.initial_rate(self.trace.index.to_numpy(), self.trace[species].to_numpy(),
                                     enzyme if enzyme is not None else self._amount(), fraction)
 
     def plot(self, path: str | None = None, **options) -> str:

@@ -20,9 +20,9 @@ from __future__ import annotations
 import os
 import re
 
+from ..errors import InvalidValue
 from .grid import GridPoint, scan_parameter
 from ..model.parameters import Parameters, argument_text
-from ..errors import InvalidValue
 
 #: The column of a case scan's summary that names the case.
 CASE_COLUMN = "case"

@@ -106,6 +106,6 @@ class Executor:
 
     def stop(self) -> None:
         """Start no further run (one after the other); the runs themselves
-        are stopped through their folders (`run_folder.signal_run`), and the
+        are stopped through their folders (`tolvanex.runs.folder.signal_run`), and the
         commands GNU parallel still starts find the scan's stop file."""
         self.stopped = True

@@ -26,8 +26,8 @@ import re
 from decimal import Decimal, DecimalException
 from typing import NamedTuple
 
-from ..model.parameters import Parameters, argument_text, canonical_name
 from ..errors import InvalidValue
+from ..model.parameters import Parameters, argument_text, canonical_name
 
 MAX_VALUES = 100000
 

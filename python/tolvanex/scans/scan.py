@@ -21,20 +21,20 @@ import tempfile
 import threading
 import time
 
-from .. import __version__
-from ..runs import folder as rf
 from . import slurm_scan
+from .. import __version__
 from .cases import Cases
+from ..errors import InvalidValue, OutputExists, TolvanexError
 from .execution import Executor
 from .grid import Grid
-from ..model.parameters import Parameters
-from ..runs.programs import PACKAGE_DIR, find_program
-from .progress import Progress
 from .lock import FolderBusy, ScanLock
-from .slurm_client import SlurmOptions
 from .manifest import MANIFEST, read_manifest, write_manifest
+from ..model.parameters import Parameters
+from .progress import Progress
+from ..runs import folder as rf
+from ..runs.programs import PACKAGE_DIR, find_program
+from .slurm_client import SlurmOptions
 from .summary import summary, write_summary
-from ..errors import InvalidValue, OutputExists, TolvanexError
 
 COMMANDS = "commands.txt"
 

@@ -26,13 +26,13 @@ import signal
 import socket
 import time
 
-from ..runs import folder as rf
 from . import slurm_client as slurm
-from .progress import Progress
-from .lock import FolderBusy
-from .slurm_client import SlurmError, SlurmOptions
 from ..atomic import replaced_whole
+from .lock import FolderBusy
 from .manifest import write_manifest
+from .progress import Progress
+from ..runs import folder as rf
+from .slurm_client import SlurmError, SlurmOptions
 
 SLURM_DIR = "slurm"
 TASK_SCRIPT = "task.sh"

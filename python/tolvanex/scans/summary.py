@@ -25,15 +25,15 @@ import os
 
 import pandas as pd
 
-from ..runs.file_format import FileFormatError
-from ..runs import folder as rf
+from ..atomic import replaced_whole
 from .cases import CASE_COLUMN
+from .manifest import read_manifest
+from ..model.parameters import Parameters
+from ..runs import folder as rf
+from ..runs.file_format import FileFormatError
 from ..runs.folder import RunNotFound
 from ..runs.outcome import stop_without_trace
-from ..model.parameters import Parameters
 from ..runs.run import Run
-from ..atomic import replaced_whole
-from .manifest import read_manifest
 
 SUMMARY = "summary.csv"
 AT_WANTED = {"P": "P_at_wanted_mol_per_L", "S": "S_at_wanted_mol_per_L",

@@ -41,17 +41,17 @@ import tempfile
 import numpy as np
 import pandas as pd
 
-from ..runs.file_format import FileFormatError
-from ..runs import folder as rf
-from ..runs.folder import RunNotFound
+from ..atomic import replaced_whole
 from ..model.parameters import Parameters
 from .rate_metric import Metric, degree_of_rate_control
 from .rate_plan import BASE_CASE, step_plans, study_cases
-from ..runs.run import Run
-from ..scans.scan import collect, scan
-from ..atomic import replaced_whole
+from ..runs import folder as rf
+from ..runs.file_format import FileFormatError
+from ..runs.folder import RunNotFound
 from ..runs.outcome import stop_without_trace
+from ..runs.run import Run
 from ..scans.manifest import NotAScan, read_manifest
+from ..scans.scan import collect, scan
 
 RECORD_KEY = "rate_control"
 TABLE = "rate_control.csv"

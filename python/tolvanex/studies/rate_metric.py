@@ -25,9 +25,9 @@ from __future__ import annotations
 import math
 import re
 
+from ..errors import InvalidValue
 from ..model.mechanism import CALORIES_TO_JOULES, GAS_CONSTANT, TEMPERATURE
 from ..model.parameters import is_whole_number, atof
-from ..errors import InvalidValue
 
 #: ln k per kcal/mol of barrier at 298 K: 4184 / (8.314 · 298), about 1.6887.
 PER_KCAL = CALORIES_TO_JOULES / (GAS_CONSTANT * TEMPERATURE)

@@ -24,8 +24,8 @@ from __future__ import annotations
 from decimal import Decimal, InvalidOperation
 from typing import NamedTuple
 
-from ..model import mechanism
 from ..errors import InvalidValue
+from ..model import mechanism
 
 BASE_CASE = "base"
 
