@@ -20,11 +20,12 @@ import time
 import numpy as np
 import pandas as pd
 
-from common import (EXAMPLES_DIR, SCAN, TempDir, program, raw_trace, read_text, run_here,
-                    run_tool)
+from common import (EXAMPLES_DIR, SCAN, TempDir, example_words, program, raw_trace, read_text,
+                    run_here, run_program, run_tool)
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.scan import main as scan_main  # noqa: E402
 from tolvanex.scans.lock import FolderBusy  # noqa: E402
+from tolvanex.scans.manifest import NotAScan  # noqa: E402
 from tolvanex.plots.scan_picture import summary_figure  # noqa: E402
 
 MERA, GLU, OM = (os.path.join(EXAMPLES_DIR, n + ".args")
@@ -229,6 +230,21 @@ class Scan(TempDir):
         self.assertIn("is a folder", after[0]["message"])
         self.assertIn("not a text file", after[1]["message"])
         self.assertEqual(after[2], rows[2])
+
+    def test_damaged_manifest(self):
+        """scan.json is read strictly: a scan whose manifest lists runs
+        without folders is refused; a run folder under it still loads, its
+        scan records left out with a warning."""
+        out = self.path("damaged-manifest")
+        run_program(os.path.join(out, "001_pH=7"), example_words("mera", time=1e-5))
+        with open(os.path.join(out, "scan.json"), "w") as f:
+            json.dump({"program": "/x/tolvanex", "runs": [{"args": []}]}, f)
+        with self.assertRaisesRegex(NotAScan, "is not the record of a scan"):
+            tolvanex.summary(out)
+        warned = []
+        run = tolvanex.Run.load(os.path.join(out, "001_pH=7"), warn=warned.append)
+        self.assertEqual((run.parameters, run.program, run.stop.code), (None, None, "unknown"))
+        self.assertIn("scan records are left out", warned[0])
 
     def test_refused_before_anything_runs(self):
         bad = self.path("latin1.args")
