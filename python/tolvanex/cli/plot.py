@@ -18,12 +18,14 @@ tolvanex-plot 1.1.0
 """
 
 import argparse
+import os
 import sys
 
 from . import command
 from ..export.run_csv import write_flux_csv, write_trace_csv
 from .options import ArgumentParser, UsageError
 from ..plots.run_picture import default_output, draw_run
+from ..runs.folder import find_trace, read_records
 from ..runs.run import Run
 from ..runs.trace_file import read_trace
 
@@ -46,7 +48,7 @@ def parser() -> argparse.ArgumentParser:
                     "export it as CSV.",
         epilog="Output goes beside the trace file unless -o is given "
                "(TRACE with .png in place of its extension).")
-    p.add_argument("trace", help="trace file (the last argument of the run)")
+    p.add_argument("trace", help="trace file (the last argument of the run), or the run's folder")
     p.add_argument("--flux", metavar="FILE",
                    help="flux_analysis.txt of the same folder: adds the panel of "
                         "cumulative net fluxes")
@@ -87,7 +89,10 @@ def parser() -> argparse.ArgumentParser:
 
 
 def list_runs(path: str) -> None:
-    """Print one line per run of the trace file."""
+    """Print one line per run of the trace file (of a run folder's)."""
+    if os.path.isdir(path):
+        records = read_records(path, warn)
+        path = find_trace(path, records.parameters, records.trace_name)
     for r in read_trace(path, warn):
         last = r.rows[-1][0] if r.rows else "-"
         mode = ", organomercurial" if r.organomercurial else ""

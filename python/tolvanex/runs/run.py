@@ -56,7 +56,8 @@ class Run:
     of all blocks (None without console output).  ``parameters``: the
     `Parameters` from ``arguments.args`` or from the manifest of the scan the
     folder belongs to, else None (``recorded`` then holds what the trace file
-    itself records: pH, enzyme, acceptor, barriers, at three digits).
+    itself records: pH, enzyme, acceptor, barriers, at three digits);
+    ``parameters_from`` names where they were read.
 
     >>> r = Run.load("run/mera")                       # doctest: +SKIP
     >>> r.trace.columns[:4].tolist()                   # doctest: +SKIP
