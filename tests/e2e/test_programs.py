@@ -2,7 +2,7 @@
 for mistyped numbers, files that cannot be opened or written or that clash,
 odd arguments, and SIGINT and SIGTERM, which end a run after its current
 block with every row kept. The files are read with the project's
-own reader, tolvanex.files."""
+own readers, tolvanex.runs.trace_file and flux_file."""
 
 import os
 import re
@@ -16,7 +16,9 @@ import unittest
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "python"))
-from tolvanex import files  # noqa: E402
+from tolvanex.runs.file_format import FileFormatError  # noqa: E402
+from tolvanex.runs.flux_file import read_flux  # noqa: E402
+from tolvanex.runs.trace_file import read_trace  # noqa: E402
 
 PROGRAMS = [os.environ.get("TOLVANEX_PROGRAM", os.path.join(SOURCE_DIR, "build", "tolvanex")),
             os.environ.get("TOLVANEX_UNPRUNED_PROGRAM",
@@ -64,8 +66,8 @@ class Runs(unittest.TestCase):
     def complete_tables(self, words, console):
         """Both files hold one run whose every row is complete: one per block report."""
         warnings = []
-        trace = files.read_trace(self.path(words[-1]), warnings.append)
-        flux = files.read_flux(self.path("flux_analysis.txt"), warnings.append)
+        trace = read_trace(self.path(words[-1]), warnings.append)
+        flux = read_flux(self.path("flux_analysis.txt"), warnings.append)
         self.assertEqual(warnings, [])
         self.assertEqual((len(trace), len(flux)), (1, 1))
         blocks = console.count("\n average time  ")
@@ -76,9 +78,9 @@ class Runs(unittest.TestCase):
     def wait_for_rows(self, trace_name, rows):
         for _ in range(6000):
             try:
-                if len(files.read_trace(self.path(trace_name))[0].rows) >= rows:
+                if len(read_trace(self.path(trace_name))[0].rows) >= rows:
                     return True
-            except (OSError, files.FileFormatError):
+            except (OSError, FileFormatError):
                 pass  # not yet written
 
             time.sleep(0.02)
@@ -251,7 +253,7 @@ class Interruption(Runs):
                              + words)
         self.assertTrue(self.wait_for_rows(words[-1], 2))
         started.send_signal(signal.SIGINT)
-        rows = len(files.read_trace(self.path(words[-1]))[0].rows)
+        rows = len(read_trace(self.path(words[-1]))[0].rows)
         self.assertTrue(self.wait_for_rows(words[-1], rows + 2), "stopped on an ignored SIGINT")
         started.send_signal(signal.SIGTERM)
         _, err = self.finish(started)

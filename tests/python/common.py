@@ -1,6 +1,8 @@
 """Shared helpers of the tests of tools/: running the programs in fresh
 folders, and reading their files without the tools (split at white space)."""
 
+import contextlib
+import io
 import os
 import re
 import shutil
@@ -15,7 +17,6 @@ EXAMPLES_DIR = os.path.join(SOURCE_DIR, "examples")
 PLOT = os.path.join(TOOLS_DIR, "tolvanex-plot")
 SCAN = os.path.join(TOOLS_DIR, "tolvanex-scan")
 sys.path.insert(0, os.path.join(SOURCE_DIR, "python"))
-from tolvanex import files as tolvanex_files  # noqa: E402,F401  (used by the tests)
 
 TRACE_LABELS = [
     "Time", "HgMerB", "Thiol", "Int1", "Anionic  Int1", "Anionic  Int2 C159-bound",
@@ -53,6 +54,15 @@ def run_program(folder, words, name="tolvanex"):
 def run_tool(tool, *args, cwd=None):
     return subprocess.run([tool] + [str(a) for a in args], cwd=cwd, capture_output=True,
                           text=True, timeout=300)
+
+
+def run_here(main, *args):
+    """A tool's main() in this process, as `run_tool` reports a tool
+    started (faster: the package is imported once)."""
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        status = main([str(a) for a in args])
+    return subprocess.CompletedProcess(args, status, out.getvalue(), err.getvalue())
 
 
 def read_text(path):

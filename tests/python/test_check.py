@@ -4,7 +4,9 @@ import json
 import os
 import shutil
 
-from common import EXAMPLES_DIR, TOOLS_DIR, TempDir, example_words, run_program, run_tool
+from common import (EXAMPLES_DIR, TOOLS_DIR, TempDir, example_words, run_here, run_program,
+                    run_tool)
+from tolvanex.cli.check import main as check_main
 
 CHECK = os.path.join(TOOLS_DIR, "tolvanex-check")
 
@@ -41,7 +43,7 @@ class CheckTool(TempDir):
         rows = {line.split()[0]: line.split() for line in result.stdout.splitlines() if line}
         self.assertEqual(rows["D"][-1], "NO")
         self.assertGreater(float(rows["t50"][-1]), 0.05)
-        looser = run_tool(CHECK, self.path("scan", "001_pH=7.0", "mera.trace"), "--tol", "0.1")
+        looser = run_here(check_main, self.path("scan", "001_pH=7.0", "mera.trace"), "--tol", "0.1")
         self.assertEqual(looser.returncode, 0, looser.stdout)
 
     def test_usage_errors(self):
@@ -53,7 +55,7 @@ class CheckTool(TempDir):
                  "missing": [self.path("nothing-here")]}
         for what, args in cases.items():
             with self.subTest(what):
-                result = run_tool(CHECK, *args)
+                result = run_here(check_main, *args)
                 self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
                 self.assertEqual(len(result.stderr.strip().splitlines()), 1, result.stderr)
                 self.assertTrue(result.stderr.startswith("tolvanex-check: "), result.stderr)

@@ -8,11 +8,13 @@ import unittest
 
 import numpy as np
 
-from common import EXAMPLES_DIR, TempDir, example_words, run_program, tolvanex_files
-from tolvanex.comparison import PRINT_RESOLUTION, compare_with_exact, trace_frame
-from tolvanex.exact import STATE, RateEquations, solve_exact
-from tolvanex.mechanism import STEPS
-from tolvanex.parameters import Parameters
+from common import EXAMPLES_DIR, TempDir, example_words, run_program
+from tolvanex.runs.trace_file import read_trace
+from tolvanex.runs.frames import trace_frame
+from tolvanex.studies.comparison import PRINT_RESOLUTION, compare_with_exact
+from tolvanex.model.exact import STATE, RateEquations, solve_exact
+from tolvanex.model.mechanism import STEPS
+from tolvanex.model.parameters import Parameters
 
 EXAMPLES = ("mera", "dithiothreitol", "glutathione", "organomercurial")
 INTERMEDIATES = list("CDEFGIJKLMNQ")
@@ -34,8 +36,8 @@ class AgainstUnprunedProgram(TempDir):
         for name in EXAMPLES:
             words = example_words(name)
             console = run_program(cls.path(name), words, "tolvanex_unpruned")
-            trace = tolvanex_files.read_trace(cls.path(name, words[-1]))[-1]
-            cls.runs[name] = (Parameters.from_args(words), trace_frame(trace), console)
+            trace = read_trace(cls.path(name, words[-1]))[-1]
+            cls.runs[name] = (Parameters.from_args(words), trace_frame(trace.table), console)
 
     def test_rows_agree_with_exact_solution(self):
         # Within 1e-3 of the enzyme at every row, beyond the six printed

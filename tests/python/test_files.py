@@ -1,4 +1,4 @@
-"""The readers of trace files and flux_analysis.txt (python/tolvanex/files.py)
+"""The readers of trace files and flux_analysis.txt (tolvanex.runs.trace_file and flux_file)
 on files the programs write here: every table must equal the file split at
 white space, with one row per block the console reported."""
 
@@ -7,7 +7,8 @@ import re
 
 from common import (FLUX_LABELS, TRACE_LABELS, TempDir, example_words, raw_flux, raw_trace,
                     read_text, run_program)
-from common import tolvanex_files as tf
+from tolvanex.runs.flux_file import matching_flux_run, read_flux
+from tolvanex.runs.trace_file import read_trace
 
 
 def load(reader, path):
@@ -37,8 +38,8 @@ class Readers(TempDir):
         self.assertEqual([row[0] for row in rows[1:]], re.findall(r"\n time = (\S+)", console))
 
     def test_single_run(self):
-        runs, warnings = load(tf.read_trace, self.path("one", "mera.trace"))
-        flux_runs, flux_warnings = load(tf.read_flux, self.path("one", "flux_analysis.txt"))
+        runs, warnings = load(read_trace, self.path("one", "mera.trace"))
+        flux_runs, flux_warnings = load(read_flux, self.path("one", "flux_analysis.txt"))
         self.assertEqual((len(runs), len(flux_runs), warnings, flux_warnings), (1, 1, [], []))
         run, flux = runs[0], flux_runs[0]
         self.assertEqual(run.table.columns, TRACE_LABELS)
@@ -50,22 +51,22 @@ class Readers(TempDir):
 
     def test_appended_runs(self):
         path = self.path("app", "mera.trace")
-        runs, warnings = load(tf.read_trace, path)
+        runs, warnings = load(read_trace, path)
         self.assertEqual((warnings, [r.pH for r in runs]), ([], [6.5, 6.8, 7.2]))
         for k, console in enumerate(self.appended[:2] + self.appended[3:]):
             self.assert_table(runs[k], path, k, console)
         self.assertEqual(len(runs[0].rows), 1)
         flux_path = self.path("app", "flux_analysis.txt")
-        flux_runs, warnings = load(tf.read_flux, flux_path)
+        flux_runs, warnings = load(read_flux, flux_path)
         self.assertEqual((warnings, [f.trace_name for f in flux_runs]),
                          ([], ["mera.trace", "mera.trace", "other.trace", "mera.trace"]))
         self.assertEqual([f.rows for f in flux_runs], [raw_flux(flux_path, k) for k in range(4)])
-        self.assertEqual([tf.matching_flux_run(path, r, runs, flux_runs).number for r in runs],
+        self.assertEqual([matching_flux_run(path, r, runs, flux_runs).number for r in runs],
                          [1, 2, 4])
 
     def test_organomercurial_column(self):
         path = self.path("om", "organomercurial.trace")
-        runs, warnings = load(tf.read_trace, path)
+        runs, warnings = load(read_trace, path)
         self.assertEqual(warnings, [])
         self.assertTrue(runs[0].organomercurial)
         self.assertEqual(runs[0].table.columns, TRACE_LABELS + ["organic product"])
@@ -88,9 +89,9 @@ class Readers(TempDir):
         om, neg, flux = (self.path("om", "organomercurial.trace"), self.path("neg", "mera.trace"),
                          self.path("neg", "flux_analysis.txt"))
         self.assertRegex(read_text(flux), r"\t -\d")
-        for path, reader, whole, first, size in ((neg, tf.read_trace, raw_trace(neg)[1], 17, 17),
-                                                 (om, tf.read_trace, raw_trace(om)[1], 18, 18),
-                                                 (flux, tf.read_flux, raw_flux(flux), 21, 20)):
+        for path, reader, whole, first, size in ((neg, read_trace, raw_trace(neg)[1], 17, 17),
+                                                 (om, read_trace, raw_trace(om)[1], 18, 18),
+                                                 (flux, read_flux, raw_flux(flux), 21, 20)):
             text = read_text(path)
             start = text.index("\n", text.index(" Time ")) + 1
             numbers = list(re.finditer(r"\S+", text[start:]))
@@ -118,7 +119,7 @@ class Readers(TempDir):
         error = (" \n  \n  \n  Error: computations yield negative concentrations of intermediates"
                  " or free amounts of substrate larger than the inicial ones\n elapsed time is"
                  " 1.234567890e-05  \n ")
-        runs, warnings = load(tf.read_trace, self.write(text[:last] + error + text[last:]))
+        runs, warnings = load(read_trace, self.write(text[:last] + error + text[last:]))
         self.assertEqual((warnings, runs[0].rows), ([], raw_trace(path)[1]))
         self.assertIn("negative concentrations", runs[0].error)
         self.assertEqual(runs[0].error_time, 1.23456789e-05)

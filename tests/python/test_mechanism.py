@@ -6,9 +6,9 @@ import re
 import unittest
 
 from common import SOURCE_DIR, TempDir, example_words, read_text, run_program
-from tolvanex.mechanism import rate_constants
-from tolvanex.mechanism_table import GENERATED, generated_blocks
-from tolvanex.parameters import Parameters
+from tolvanex.model.mechanism import rate_constants
+from tolvanex.docgen.mechanism_tables import GENERATED, generated_blocks
+from tolvanex.model.parameters import Parameters
 
 DELTA_G_LINE = re.compile(r"^DeltaG\*\((\d+) \)= \S+ \t k\d+=(\S+)$", re.M)
 
@@ -50,7 +50,7 @@ class DocumentMatchesTables(unittest.TestCase):
         for name, table in GENERATED.items():
             with self.subTest(name):
                 self.assertEqual(blocks.get(name), table(),
-                                 "run: python3 -m tolvanex.mechanism_table docs/mechanism.md")
+                                 "run: python3 -m tolvanex.docgen.mechanism_tables docs/mechanism.md")
 
 
 if __name__ == "__main__":

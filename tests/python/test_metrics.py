@@ -9,7 +9,7 @@ import numpy as np
 
 from common import TempDir, example_words, raw_trace, run_program
 from tolvanex import Run
-from tolvanex.metrics import initial_rate, time_to, values_at
+from tolvanex.runs.values import initial_rate, time_to, values_at
 
 
 class Synthetic(unittest.TestCase):

@@ -4,7 +4,7 @@ and the argument list, and values that cannot be meant are refused by name."""
 import os
 
 from common import EXAMPLES_DIR, TempDir
-from tolvanex.parameters import NAMES, Parameters, position_from_end, read_argument_words
+from tolvanex.model.parameters import NAMES, Parameters, position_from_end, read_argument_words
 
 EXAMPLES = sorted(f for f in os.listdir(EXAMPLES_DIR) if f.endswith(".args"))
 

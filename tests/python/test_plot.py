@@ -12,10 +12,10 @@ import subprocess
 import xml.etree.ElementTree as ET
 
 from common import (FLUX_LABELS, PLOT, TRACE_LABELS, TempDir, example_words, program,
-                    raw_flux, raw_trace, read_text, run_program, run_tool)
+                    raw_flux, raw_trace, read_text, run_here, run_program)
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.plot import main as plot_main
-from tolvanex.plotting import many_line_styles
+from tolvanex.plots.run_picture import many_line_styles
 
 # The trace file's columns in its order, as species labels (Time first); the
 # product of MerA is Hg(II) on MerA.
@@ -46,18 +46,20 @@ class Plot(TempDir):
         self.assertNotEqual(len(raw_trace(self.trace, 0)[1]), len(raw_trace(self.trace, 1)[1]))
         t, f = self.path("t.csv"), self.path("f.csv")
         for option, run in ((None, 1), ("1", 0), ("2", 1), ("-2", 0), ("0", None), ("3", None)):
-            result = run_tool(PLOT, self.trace, "--csv", t, "--flux", self.flux, "--flux-csv", f,
+            result = run_here(plot_main, self.trace, "--csv", t, "--flux", self.flux,
+                              "--flux-csv", f,
                               *(["--run", option] if option else []))
             with self.subTest(run=option):
                 if run is None:                       # no such run
-                    self.assertEqual(result.returncode, 1)
+                    self.assertEqual(result.returncode, 2)
                     self.assertIn("holds 2 runs", result.stderr)
                     continue
                 self.assertEqual((result.returncode, result.stderr), (0, ""))
                 self.assertEqual(self.read_csv(t), [UNIT_HEADER] + raw_trace(self.trace, run)[1])
                 self.assertEqual(self.read_csv(f), [FLUX_HEADER] + raw_flux(self.flux, run))
         # The files' own labels, as earlier versions wrote them.
-        result = run_tool(PLOT, self.trace, "--csv", t, "--flux", self.flux, "--flux-csv", f,
+        result = run_here(plot_main, self.trace, "--csv", t, "--flux", self.flux,
+                          "--flux-csv", f,
                           "--raw-labels")
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assertEqual(self.read_csv(t), [TRACE_LABELS] + raw_trace(self.trace)[1])
@@ -67,7 +69,7 @@ class Plot(TempDir):
         for example, product in (("glutathione", "P_HgSR2"), ("dithiothreitol", "P_Hg_dithiol")):
             with self.subTest(example=example):
                 run_program(self.path(example), example_words(example, time=1e-6))
-                result = run_tool(PLOT, self.path(example, example + ".trace"), "--csv", "-")
+                result = run_here(plot_main, self.path(example, example + ".trace"), "--csv", "-")
                 header = result.stdout.split("\n")[0].split(",")
                 self.assertEqual(header[15], product + "_mol_per_L")
                 self.assertEqual(header[:15] + header[16:], UNIT_HEADER[:15] + UNIT_HEADER[16:])
@@ -75,7 +77,7 @@ class Plot(TempDir):
     def test_interrupted_file_loads_with_a_warning(self):
         with open(self.path("cut.trace"), "w", encoding="latin-1", newline="") as f:
             f.write(read_text(self.trace)[:-40])        # cut in the last row
-        result = run_tool(PLOT, self.path("cut.trace"), "--csv", "-")
+        result = run_here(plot_main, self.path("cut.trace"), "--csv", "-")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stderr, r"warning: .*incomplete row")
         self.assertEqual(list(csv.reader(result.stdout.splitlines())),
@@ -94,19 +96,19 @@ class Plot(TempDir):
         return size
 
     def test_pictures(self):
-        result = run_tool(PLOT, self.trace)           # PNG beside the trace file
+        result = run_here(plot_main, self.trace)           # PNG beside the trace file
         self.assertEqual((result.returncode, result.stdout), (0, self.path("mera.png\n")),
                          result.stderr)
         two = self.png_size(self.path("mera.png"))
         self.assertEqual(two[0], 1100)                # 11 inches at 100 dpi
         three = self.path("3.png")
-        result = run_tool(PLOT, self.trace, "--flux", self.flux, "--run", 1, "-o", three,
+        result = run_here(plot_main, self.trace, "--flux", self.flux, "--run", 1, "-o", three,
                           "--dpi", 200)
         self.assertEqual(result.returncode, 0, result.stderr)
         three = self.png_size(three)
         self.assertTrue(three[0] == 2 * two[0] and three[1] > 2 * two[1], (two, three))
         svg = self.path("a.svg")
-        result = run_tool(PLOT, self.trace, "--flux", self.flux, "--normalise", "-o", svg)
+        result = run_here(plot_main, self.trace, "--flux", self.flux, "--normalise", "-o", svg)
         self.assertEqual(result.returncode, 0, result.stderr)
         texts = svg_texts(svg)
         for label in (["time (s)", "concentration (mol/L)", "HgMerA (P)"]
@@ -120,11 +122,11 @@ class Plot(TempDir):
 
     def test_formats_species_and_time_axis(self):
         pdf, svg = self.path("m.pdf"), self.path("p.svg")
-        result = run_tool(PLOT, self.trace, "--flux", self.flux, "-o", pdf)
+        result = run_here(plot_main, self.trace, "--flux", self.flux, "-o", pdf)
         self.assertEqual(result.returncode, 0, result.stderr)
         with open(pdf, "rb") as f:
             self.assertEqual(f.read(5), b"%PDF-")
-        result = run_tool(PLOT, self.trace, "--species", "a,P", "--linear-time", "-o", svg)
+        result = run_here(plot_main, self.trace, "--species", "a,P", "--linear-time", "-o", svg)
         self.assertEqual(result.returncode, 0, result.stderr)
         texts = svg_texts(svg)
         self.assertIn("0.0", texts)                   # time 0 on a linear axis
@@ -141,13 +143,13 @@ class Plot(TempDir):
                   "species are A, S, C, D, E, F, G, I, J, K, L, M, N, apoMerB, P, Q"),
                  ([self.trace, "--dpi", "0"], "dpi 0.0"),
                  ([self.trace, "--dpi", "high"], "--dpi: invalid float value"),
-                 ([self.path()], "is a folder")]
+                 ([self.path("none.trace")], "no such run folder or trace file")]
         for args, message in cases:                    # in this process: faster
             with self.subTest(args=args[1:]):
                 err = io.StringIO()
                 with contextlib.redirect_stderr(err):
                     status = plot_main([str(a) for a in args])
-                self.assertNotEqual(status, 0)
+                self.assertEqual(status, 2)
                 self.assertEqual(err.getvalue().count("\n"), 1, err.getvalue())
                 self.assertIn(message, err.getvalue())
         self.assertFalse(os.path.exists(self.path("x.jpg")))
@@ -176,9 +178,9 @@ class Plot(TempDir):
                  (self.path("mixed.txt"), "2", "its time goes backwards")]
         for flux, number, message in cases:
             with self.subTest(flux=flux, run=number):
-                result = run_tool(PLOT, self.trace, "--flux", flux, "--flux-run", number,
+                result = run_here(plot_main, self.trace, "--flux", flux, "--flux-run", number,
                                   "-o", self.path("x.png"))
-                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.returncode, 2)
                 self.assertIn("does not belong to run 2", result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertFalse(os.path.exists(self.path("x.png")))

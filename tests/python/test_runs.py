@@ -1,15 +1,18 @@
 """tolvanex.run and Run.load: a run in a folder of its own, its tables and
 stop read back against the files split here, a failing program, parameters
-checked before anything runs, and one of several runs appended to a file."""
+checked before anything runs, one of several runs appended to a file, and
+the README's lines "From Python" as they stand."""
 
+import contextlib
+import io
 import os
 import re
 import stat
 
 import numpy as np
 
-from common import (EXAMPLES_DIR, TempDir, example_words, program, raw_flux, raw_trace,
-                    read_text, run_program)
+from common import (EXAMPLES_DIR, SOURCE_DIR, TempDir, example_words, program, raw_flux,
+                    raw_trace, read_text, run_program)
 import tolvanex  # noqa: E402  (found through common)
 
 MERA = os.path.join(EXAMPLES_DIR, "mera.args")
@@ -72,3 +75,31 @@ class Runs(TempDir):
         self.assertEqual((first.runs_in_file, first.stop.code), (2, "unknown"))
         self.assertIsNone(first.parameters)
         self.assertAlmostEqual(first.enzyme, 1e-6)           # HgMerB of the time-0 row
+
+    def test_readme_from_python(self):
+        """The lines a reader copies, run from a folder that has the
+        project's python/ and examples/ as the project root has them."""
+        readme = read_text(os.path.join(SOURCE_DIR, "README.md"))
+        block = readme.split("From the project root, with `/usr/bin/python3`:\n\n", 1)[1]
+        lines = []
+        for line in block.splitlines():
+            if not line.startswith("    "):
+                break
+            lines.append(line[4:])
+        self.assertIn("tolvanex.run(", "\n".join(lines))
+        root = self.path("readme")
+        os.makedirs(root)
+        for name in ("python", "examples"):
+            os.symlink(os.path.join(SOURCE_DIR, name), os.path.join(root, name))
+        here = os.getcwd()
+        out = io.StringIO()
+        try:
+            os.chdir(root)
+            with contextlib.redirect_stdout(out):
+                exec("\n".join(lines), {})
+        finally:
+            os.chdir(here)
+        t50, product = out.getvalue().split(" ", 1)
+        self.assertTrue(30 < float(t50) < 50, out.getvalue())     # glutathione at pH 7
+        self.assertIn("10.0", product)
+        self.assertGreater(os.path.getsize(os.path.join(root, "glutathione-ph7.png")), 10000)

@@ -5,7 +5,9 @@ interrupted scan resumed to the summary of an uninterrupted one, the lock
 on a scan folder, unreadable run folders, and input refused before
 anything runs."""
 
+import contextlib
 import csv
+import io
 import json
 import math
 import os
@@ -18,10 +20,13 @@ import time
 import numpy as np
 import pandas as pd
 
-from common import EXAMPLES_DIR, SCAN, TempDir, program, raw_trace, read_text, run_tool
+from common import (EXAMPLES_DIR, SCAN, TempDir, example_words, program, raw_trace, read_text,
+                    run_here, run_program, run_tool)
 import tolvanex  # noqa: E402  (found through common)
-from tolvanex.scan_lock import FolderBusy  # noqa: E402
-from tolvanex.scan_plot import summary_figure  # noqa: E402
+from tolvanex.cli.scan import main as scan_main  # noqa: E402
+from tolvanex.scans.lock import FolderBusy  # noqa: E402
+from tolvanex.scans.manifest import NotAScan  # noqa: E402
+from tolvanex.plots.scan_picture import summary_figure  # noqa: E402
 
 MERA, GLU, OM = (os.path.join(EXAMPLES_DIR, n + ".args")
                  for n in ("mera", "glutathione", "organomercurial"))
@@ -90,7 +95,7 @@ class Scan(TempDir):
                          (program(), os.path.dirname(tolvanex.__file__)))
         self.assertEqual(tolvanex.Run.load(os.path.join(out, rows[0]["folder"])).program,
                          program())
-        result = run_tool(SCAN, MERA, *vary, "--out", out, "--program", program())
+        result = run_here(scan_main, MERA, *vary, "--out", out, "--program", program())
         self.assertEqual(result.returncode, 2)                 # a scan folder is used once
         self.assertIn("already holds a scan", result.stderr)
 
@@ -116,14 +121,14 @@ class Scan(TempDir):
 
     def test_dry_run_carried_out_by_hand_then_collected(self):
         out = self.path("cluster")
-        result = run_tool(SCAN, OM, "--vary", "barrier12=17,18", "--vary", "time=1e-5,2e-5",
+        result = run_here(scan_main, OM, "--vary", "barrier12=17,18", "--vary", "time=1e-5,2e-5",
                           "--out", out, "--program", program(), "--dry-run")
         self.assertEqual(result.returncode, 0, result.stderr)
         commands = read_text(os.path.join(out, "commands.txt")).splitlines()
         self.assertEqual(len(commands), 4)
         # Array task 2 (barrier12=17, time=2e-5), as a scheduler would start it.
         subprocess.run(["bash", "-c", 'bash -c "$(sed -n 2p commands.txt)"'], cwd=out, check=True)
-        self.assertEqual(run_tool(SCAN, "--collect", out).returncode, 0)
+        self.assertEqual(run_here(scan_main, "--collect", out).returncode, 0)
         rows = read_summary(out)
         self.assertEqual([r["ended"] for r in rows], ["not run", "time reached"] + ["not run"] * 2)
         self.assertEqual(rows[0]["at_wanted_note"], "not run")
@@ -132,7 +137,7 @@ class Scan(TempDir):
             self.assertIn("DeltaG*" + barrier, trace)
         for k in (0, 2, 3):
             subprocess.run(["bash", "-c", commands[k]], cwd="/", check=True)
-        self.assertEqual(run_tool(SCAN, "--collect", out).returncode, 0)
+        self.assertEqual(run_here(scan_main, "--collect", out).returncode, 0)
         rows = read_summary(out)
         for row in rows:
             with self.subTest(folder=row["folder"]):
@@ -147,7 +152,7 @@ class Scan(TempDir):
         for row in rows:
             for name in ("arguments.args", "times.txt"):
                 os.remove(os.path.join(out, row["folder"], name))
-        self.assertEqual(run_tool(SCAN, "--collect", out).returncode, 0)
+        self.assertEqual(run_here(scan_main, "--collect", out).returncode, 0)
         for before, after in zip(rows, read_summary(out)):
             self.assertEqual({k: v for k, v in before.items() if k != "wall_s"},
                              {k: v for k, v in after.items() if k != "wall_s"})
@@ -159,7 +164,7 @@ class Scan(TempDir):
         while the scan runs its folder is refused to another."""
         grid = ["--vary", "pH=7,7.4"]
         reference = self.path("reference")
-        result = run_tool(SCAN, GLU, *grid, "--out", reference, "--program", program())
+        result = run_here(scan_main, GLU, *grid, "--out", reference, "--program", program())
         self.assertEqual(result.returncode, 0, result.stderr)
         for signum, mode in ((signal.SIGTERM, "--sequential"), (signal.SIGINT, "--jobs=2")):
             with self.subTest(signal=signum.name):
@@ -188,13 +193,13 @@ class Scan(TempDir):
                 self.assertIn(rows[1]["ended"], ("not run", f"interrupted ({signum.name})"))
                 self.assertEqual(float(rows[0]["end_time_s"]), float(raw_trace(trace)[1][-1][0]))
                 self.assertFalse(os.path.exists(os.path.join(out, "scan.lock")))
-        result = run_tool(SCAN, "--resume", out, "--program", program())
+        result = run_here(scan_main, "--resume", out, "--program", program())
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.summary_without_wall(out), self.summary_without_wall(reference))
         for row in read_summary(out):                          # emptied before the rerun
             trace = read_text(os.path.join(out, row["folder"], "glutathione.trace"))
             self.assertEqual(trace.count("  tolvanex \n"), 1)
-        result = run_tool(SCAN, GLU, "--vary", "pH=7,7.5", "--resume", out)
+        result = run_here(scan_main, GLU, "--vary", "pH=7,7.5", "--resume", out)
         self.assertEqual(result.returncode, 2)
         self.assertIn("made for other varied values", result.stderr)
 
@@ -203,7 +208,7 @@ class Scan(TempDir):
 
     def test_stale_lock_and_unreadable_run_folders(self):
         out = self.path("damaged")
-        result = run_tool(SCAN, MERA, "--vary", "pH=6.9,7,7.1", "--set", "time=1e-4",
+        result = run_here(scan_main, MERA, "--vary", "pH=6.9,7,7.1", "--set", "time=1e-4",
                           "--out", out, "--program", program())
         self.assertEqual(result.returncode, 0, result.stderr)
         dead = subprocess.Popen(["true"])
@@ -216,7 +221,7 @@ class Scan(TempDir):
         os.mkdir(trace)
         with open(os.path.join(out, rows[1]["folder"], "exit-status"), "wb") as f:
             f.write(b"\x00\xff\x13")
-        result = run_tool(SCAN, "--collect", out)
+        result = run_here(scan_main, "--collect", out)
         self.assertEqual(result.returncode, 1, result.stderr)      # unreadable runs count as failed
         self.assertIn(f"left by process {dead.pid}, which has ended", result.stderr)
         self.assertNotIn("Traceback", result.stderr)
@@ -225,6 +230,21 @@ class Scan(TempDir):
         self.assertIn("is a folder", after[0]["message"])
         self.assertIn("not a text file", after[1]["message"])
         self.assertEqual(after[2], rows[2])
+
+    def test_damaged_manifest(self):
+        """scan.json is read strictly: a scan whose manifest lists runs
+        without folders is refused; a run folder under it still loads, its
+        scan records left out with a warning."""
+        out = self.path("damaged-manifest")
+        run_program(os.path.join(out, "001_pH=7"), example_words("mera", time=1e-5))
+        with open(os.path.join(out, "scan.json"), "w") as f:
+            json.dump({"program": "/x/tolvanex", "runs": [{"args": []}]}, f)
+        with self.assertRaisesRegex(NotAScan, "is not the record of a scan"):
+            tolvanex.summary(out)
+        warned = []
+        run = tolvanex.Run.load(os.path.join(out, "001_pH=7"), warn=warned.append)
+        self.assertEqual((run.parameters, run.program, run.stop.code), (None, None, "unknown"))
+        self.assertIn("scan records are left out", warned[0])
 
     def test_refused_before_anything_runs(self):
         bad = self.path("latin1.args")
@@ -237,15 +257,20 @@ class Scan(TempDir):
                  ([MERA, "--vary", "ph_value=7"], "unknown parameter 'ph_value'"),
                  ([MERA, "--set", "trace=x.trace"], "the trace file cannot be set"),
                  ([MERA, "--vary", "phmb=1e-6"], "organomercurial argument list")]
-        for args, message in cases:
+        for args, message in cases:                    # in this process: faster
             with self.subTest(args=args[1:]):
                 out = self.path("refused")
-                result = run_tool(SCAN, *args, "--out", out, "--program", program())
-                self.assertEqual(result.returncode, 2)
-                self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
-                self.assertIn(message, result.stderr)
+                err = io.StringIO()
+                with contextlib.redirect_stderr(err):
+                    status = scan_main([*args, "--out", out, "--program", program()])
+                self.assertEqual(status, 2)
+                self.assertEqual(err.getvalue().count("\n"), 1, err.getvalue())
+                self.assertIn(message, err.getvalue())
                 self.assertFalse(os.path.exists(out))
-        helptext = run_tool(SCAN, "--help").stdout
+        helptext = io.StringIO()
+        with contextlib.redirect_stdout(helptext):
+            scan_main(["--help"])
+        helptext = helptext.getvalue()
         for name in ("barrier1 ... barrier38", "wanted_time", "time", "timestep", "type",
                      "phmb", "organomercurial", "target2", "--set", "--resume", "--metric"):
             self.assertIn(name, helptext)
@@ -274,7 +299,7 @@ class StoppingRuns(TempDir):
     needed, until its exit status is written."""
 
     def test_stop_file_and_signal_through_the_folder(self):
-        from tolvanex import run_folder as rf
+        from tolvanex.runs import folder as rf
         stop = self.path("stop")
         folder = self.path("late")
         os.makedirs(folder)

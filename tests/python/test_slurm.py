@@ -10,9 +10,12 @@ scancel among them)."""
 import json
 import os
 import subprocess
+from unittest import mock
 
-from common import EXAMPLES_DIR, SCAN, TOOLS_DIR, TempDir, program, read_text
+from common import EXAMPLES_DIR, TempDir, program, read_text, run_here
 import tolvanex  # noqa: E402  (found through common)
+from tolvanex.cli.rate_control import main as rate_control_main  # noqa: E402
+from tolvanex.cli.scan import main as scan_main  # noqa: E402
 
 MERA = os.path.join(EXAMPLES_DIR, "mera.args")
 GRID = [MERA, "--vary", "pH=6.9,7,7.1", "--set", "time=1e-4"]
@@ -37,10 +40,11 @@ class SlurmStandIns(TempDir):
         cls.env = dict(os.environ, FAKE_SLURM=cls.tmp,
                        PATH=cls.path("bin") + os.pathsep + os.environ["PATH"])
 
-    def tool(self, *args, path=None):
+    def tool(self, *args, path=None, main=scan_main):
+        """The tool in this process, with the stand-ins first on PATH."""
         env = dict(self.env, PATH=path) if path is not None else self.env
-        return subprocess.run([SCAN, *[str(a) for a in args]], capture_output=True, text=True,
-                              env=env, timeout=300)
+        with mock.patch.dict(os.environ, env, clear=True):
+            return run_here(main, *args)
 
     def queue(self, text):
         with open(self.path("queue"), "w") as f:
@@ -73,7 +77,7 @@ class SlurmStandIns(TempDir):
         for refused in (["--resume", out], ["--resume", out, "--slurm"]):
             with self.subTest(refused=refused):
                 result = self.tool(*refused)
-                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertEqual(result.returncode, 3, result.stderr)     # runs not ended
                 self.assertIn("in use by Slurm job 42 (2 tasks queued or running", result.stderr)
                 self.assertEqual(result.stderr.count("\n"), 1)
         so_far = self.tool("--collect", out)        # a summary so far, told as such
@@ -101,18 +105,15 @@ class SlurmStandIns(TempDir):
 
     def test_rate_control_goes_through_the_same_submission(self):
         out = self.path("rate-control")
-        tool = os.path.join(TOOLS_DIR, "tolvanex-rate-control")
-        done = subprocess.run([tool, MERA, "--out", out, "--program", program(), "--slurm",
-                               "--runs-per-task", "10"], capture_output=True, text=True,
-                              env=self.env, timeout=300)
+        done = self.tool(MERA, "--out", out, "--program", program(), "--slurm",
+                         "--runs-per-task", "10", main=rate_control_main)
         self.assertEqual((done.returncode, done.stdout), (0, "42\n"), done.stderr)
         # 19 steps lowered and raised, and the base run: 39 runs in 4 tasks
         self.assertIn("--array=1-4", self.sbatch_args()[-9:])
         self.assertEqual(len(read_text(os.path.join(out, "slurm", "commands-1.txt"))
                              .splitlines()), 39)
         self.queue("42_4 PENDING\n")
-        so_far = subprocess.run([tool, "--collect", out], capture_output=True, text=True,
-                                env=self.env, timeout=300)
+        so_far = self.tool("--collect", out, main=rate_control_main)
         self.assertEqual(so_far.returncode, 3, so_far.stderr)
         self.queue("")
 

@@ -1,4 +1,5 @@
 """The command-line faces of the package: ``tolvanex-plot``,
-``tolvanex-scan``, ``tolvanex-check`` and ``tolvanex-rate-control`` (each
-module's `main(argv)` returns the exit status); `options` holds what they
-share."""
+``tolvanex-scan``, ``tolvanex-check`` and ``tolvanex-rate-control``, one
+module each, whose `main(argv)` returns the exit status.  `command` is the
+one way they run (parse, work, exit statuses, closed pipes, Ctrl-C);
+`options` holds what their command lines share."""

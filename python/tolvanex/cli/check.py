@@ -22,11 +22,14 @@ import argparse
 import math
 import sys
 
-from .. import files
-from ..comparison import DEFAULT_TOLERANCE, compare_with_exact, trace_frame
-from ..mechanism import rate_constants
-from ..run_lookup import PROGRAMS, RunNotFound, find_run, program_name
-from .options import ArgumentParser, UsageError, output_closed, parse
+from . import command
+from ..model.mechanism import rate_constants
+from .options import ArgumentParser, UsageError
+from ..runs.folder import ARGUMENTS, RunNotFound
+from ..runs.programs import PROGRAM_NAMES, program_name
+from ..runs.run import Run
+from ..scans.manifest import MANIFEST
+from ..studies.comparison import DEFAULT_TOLERANCE, compare_with_exact
 
 PROG = "tolvanex-check"
 
@@ -56,10 +59,10 @@ def check_arguments(args):
     if not (args.tol > 0 and math.isfinite(args.tol)):
         raise UsageError(f"--tol {args.tol:g}: give a positive fraction of the enzyme amount")
     if args.program is not None and program_name(args.program) is None:
-        raise UsageError(f"--program {args.program!r}: give {' or '.join(PROGRAMS)}")
+        raise UsageError(f"--program {args.program!r}: give {' or '.join(PROGRAM_NAMES)}")
 
 
-def check_matches(run: files.TraceRun, parameters, trace_path: str) -> None:
+def check_matches(run, parameters, trace_path: str) -> None:
     """Refuse arguments that are not the run's: the rate constants, the
     enzyme amount and the mode printed in the trace file must be theirs."""
     k = rate_constants(parameters)
@@ -115,39 +118,29 @@ def format_report(comparison, trace_path, run_number, program, arguments_from) -
     return "\n".join(lines)
 
 
+def _main(args) -> int:
+    check_arguments(args)
+    run = Run.load(args.path, -1 if args.run is None else args.run,
+                   lambda m: print(f"{PROG}: warning: {m}", file=sys.stderr),
+                   arguments=args.args, program=args.program, fluxes=False)
+    if run.parameters is None:
+        raise RunNotFound(f"{run.folder}: no {ARGUMENTS} there and no {MANIFEST} of a scan "
+                          "above it that lists it; give the arguments with --args FILE")
+    run.parameters.check()
+    check_matches(run.raw_trace, run.parameters, run.trace_path)
+    comparison = compare_with_exact(run.trace, run.parameters, tolerance=args.tol)
+    print(format_report(comparison, run.trace_path, run.raw_trace.number,
+                        program_name(run.program), run.parameters_from))
+    return 0 if comparison.ok else 1
+
+
 def main(argv=None) -> int:
     """The command: parse `argv` (default: the command line) and return the
-    exit status: 0 when every species is within the tolerance, 1 when one
-    is not, 2 for a mistake, told on one line of standard error.
+    exit status (`tolvanex.cli.command`): 0 when every species is within the
+    tolerance, 1 when one is not.
 
     >>> main(["--version"])
     tolvanex-check 1.1.0
     0
     """
-    args, status = parse(parser(), argv)
-    if args is None:
-        return status
-    try:
-        check_arguments(args)
-        found = find_run(args.path, args.args, args.program)
-        runs = files.read_trace(found.trace, warn=lambda m: print(f"{PROG}: warning: {m}",
-                                                                   file=sys.stderr))
-        run = files.select_run(runs, args.run)
-        check_matches(run, found.parameters, found.trace)
-        trace = trace_frame(run)
-        comparison = compare_with_exact(trace, found.parameters, tolerance=args.tol)
-    except (UsageError, RunNotFound, files.FileFormatError, IndexError, ValueError) as e:
-        print(f"{PROG}: {e}", file=sys.stderr)
-        return 2
-    except OSError as e:
-        print(f"{PROG}: {e.filename}: {e.strerror}", file=sys.stderr)
-        return 2
-    except RuntimeError as e:          # the stiff solver gave up
-        print(f"{PROG}: {e}", file=sys.stderr)
-        return 2
-    try:
-        print(format_report(comparison, found.trace, run.number, found.program,
-                            found.arguments_from), flush=True)
-    except BrokenPipeError:
-        return output_closed(PROG)
-    return 0 if comparison.ok else 1
+    return command.main(PROG, parser(), _main, argv)

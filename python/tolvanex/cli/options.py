@@ -1,25 +1,46 @@
-"""What every command of the package shares on its command line: ``--version``
-and ``--help``, and a usage mistake told on one line of standard error.
+"""What the commands of the package share on their command lines:
+``--version`` and ``--help``, a usage mistake told on one line of standard
+error, and the options that send the runs to Slurm.
 
 >>> p = ArgumentParser(prog="tolvanex-demo", description="A demonstration.")
->>> parse(p, ["--version"])
-tolvanex-demo 1.1.0
-(None, 0)
->>> parse(p, ["surplus"])
-(None, 2)
+>>> p.format_help().splitlines()[-1]
+'          reader of standard output stopped early (a closed pipe)'
+
+The options that send a scan or a study to Slurm:
+
+>>> p = ArgumentParser(prog="tolvanex-demo"); add_slurm_options(p)
+>>> slurm_options(p.parse_args(["--slurm", "--max-parallel", "50", "--sbatch-arg=--account=chem"]))
+SlurmOptions(partition=None, time=None, max_parallel=50, runs_per_task=1, sbatch_args=['--account=chem'], wait=False, poll_seconds=5.0)
+>>> slurm_options(p.parse_args(["--wait"]))
+Traceback (most recent call last):
+...
+tolvanex.cli.options.UsageError: --wait needs --slurm
 """
 
 from __future__ import annotations
 
 import argparse
-import os
-import signal
-import sys
 
 from .. import __version__
+from ..errors import InputError
+from ..scans.slurm_client import SlurmOptions
 
 
-class UsageError(Exception):
+#: The exit statuses of every tool, as ``--help`` shows them.
+EXIT_STATUSES = """\
+exit status:
+  0       everything asked was done, and every run ended well
+  1       the work ran but a result is not a success (a run failed or cannot
+          be read, a check found a difference, a step has no degree)
+  2       usage error: a wrong command line, or an input that cannot be read
+          or is invalid (a missing file, a bad value); nothing was run
+  3       not every run has ended: a Slurm job still queued or running, or
+          another process working in the folder
+  128+N   stopped by signal N: 129 SIGHUP, 130 SIGINT, 143 SIGTERM; 141 the
+          reader of standard output stopped early (a closed pipe)"""
+
+
+class UsageError(InputError):
     """A command line the command cannot carry out."""
 
 
@@ -41,27 +62,49 @@ class ArgumentParser(argparse.ArgumentParser):
     def error(self, message):
         raise UsageError(message)
 
-
-def parse(parser: argparse.ArgumentParser, argv):
-    """``(arguments, None)``, or ``(None, exit status)`` when the command is
-    done already: 0 after ``--help`` or ``--version``, 2 after a usage
-    mistake, which is told on one line of standard error."""
-    try:
-        return parser.parse_args(sys.argv[1:] if argv is None else argv), None
-    except SystemExit as e:              # --help, --version
-        return None, int(e.code or 0)
-    except UsageError as e:
-        print(f"{parser.prog}: {e} (see {parser.prog} --help)", file=sys.stderr)
-        return None, 2
-    except BrokenPipeError:             # --help | head -1
-        return None, output_closed(parser.prog)
+    def format_help(self) -> str:
+        """argparse's help, then the table of exit statuses."""
+        return super().format_help().rstrip("\n") + "\n\n" + EXIT_STATUSES + "\n"
 
 
-def output_closed(prog: str) -> int:
-    """What a command does when the reader of its standard output stopped
-    early (``| head``): one line on standard error, no traceback and no
-    second error when Python flushes at exit; returns the exit status a
-    shell gives for SIGPIPE (141)."""
-    os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-    print(f"{prog}: standard output closed before all was written", file=sys.stderr)
-    return 128 + signal.SIGPIPE
+_NEEDING_SLURM = (("partition", "--partition"), ("time", "--time"),
+                  ("max_parallel", "--max-parallel"), ("runs_per_task", "--runs-per-task"),
+                  ("sbatch_arg", "--sbatch-arg"), ("wait", "--wait"))
+
+
+def add_slurm_options(parser: argparse.ArgumentParser) -> None:
+    """Add --slurm and the options that go with it to `parser`."""
+    g = parser.add_argument_group(
+        "on a Slurm cluster", "submit the runs to do as one job array instead of running them\n"
+        "here (the scan folder on a file system the nodes share)")
+    g.add_argument("--slurm", action="store_true",
+                   help="submit with sbatch, print the job id and exit (see --wait)")
+    g.add_argument("--partition", metavar="P", help="the partition (queue) of the tasks")
+    g.add_argument("--time", metavar="HH:MM:SS", help="time limit of one task")
+    g.add_argument("--max-parallel", type=int, metavar="N",
+                   help="at most N tasks running at once (the array's %%N)")
+    g.add_argument("--runs-per-task", type=int, metavar="K",
+                   help="runs carried out one after the other by each task (default: 1)")
+    g.add_argument("--sbatch-arg", action="append", default=[], metavar="ARG",
+                   help="one more sbatch option, written --sbatch-arg=--account=NAME; "
+                        "repeatable")
+    g.add_argument("--wait", action="store_true",
+                   help="follow the array to its end with the progress line, then write "
+                        "the summary (SIGINT/SIGTERM cancel it)")
+
+
+def slurm_options(args) -> SlurmOptions | None:
+    """The SlurmOptions the parsed `args` ask for, None without --slurm;
+    ValueError for options that need --slurm or values sbatch would refuse."""
+    if not args.slurm:
+        for attribute, option in _NEEDING_SLURM:
+            if getattr(args, attribute) not in (None, False, []):
+                raise UsageError(f"{option} needs --slurm")
+        return None
+    for value, option in ((args.max_parallel, "--max-parallel"),
+                          (args.runs_per_task, "--runs-per-task")):
+        if value is not None and value < 1:
+            raise UsageError(f"{option} must be at least 1")
+    return SlurmOptions(partition=args.partition, time=args.time,
+                        max_parallel=args.max_parallel, runs_per_task=args.runs_per_task or 1,
+                        sbatch_args=list(args.sbatch_arg), wait=args.wait).check()

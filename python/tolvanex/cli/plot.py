@@ -18,23 +18,18 @@ tolvanex-plot 1.1.0
 """
 
 import argparse
+import os
 import sys
 
-from .. import files as tf
-from ..csv_export import write_flux_csv, write_trace_csv
-from ..plotting import default_output, draw
-from ..runs import recorded_program
-from .options import ArgumentParser, output_closed, parse
+from . import command
+from ..export.run_csv import write_flux_csv, write_trace_csv
+from .options import ArgumentParser, UsageError
+from ..plots.run_picture import default_output, draw_run
+from ..runs.folder import find_trace, read_records
+from ..runs.run import Run
+from ..runs.trace_file import read_trace
 
 PROG = "tolvanex-plot"
-
-
-class Failure(Exception):
-    """A user's mistake or an unreadable file: one line on stderr."""
-
-    def __init__(self, message, status=1):
-        super().__init__(message)
-        self.status = status
 
 
 def warn(message: str) -> None:
@@ -53,7 +48,7 @@ def parser() -> argparse.ArgumentParser:
                     "export it as CSV.",
         epilog="Output goes beside the trace file unless -o is given "
                "(TRACE with .png in place of its extension).")
-    p.add_argument("trace", help="trace file (the last argument of the run)")
+    p.add_argument("trace", help="trace file (the last argument of the run), or the run's folder")
     p.add_argument("--flux", metavar="FILE",
                    help="flux_analysis.txt of the same folder: adds the panel of "
                         "cumulative net fluxes")
@@ -93,26 +88,12 @@ def parser() -> argparse.ArgumentParser:
     return p
 
 
-def _read(reader, path):
-    try:
-        return reader(path, warn)
-    except IsADirectoryError:
-        raise Failure(f"{path} is a folder, not a file") from None
-    except OSError as e:
-        raise Failure(f"cannot read {path}: {e.strerror}") from None
-    except tf.FileFormatError as e:
-        raise Failure(str(e)) from None
-
-
-def _select(runs, number, path):
-    try:
-        return tf.select_run(runs, number)
-    except IndexError as e:
-        raise Failure(f"{path}: {e}") from None
-
-
-def list_runs(runs) -> None:
-    for r in runs:
+def list_runs(path: str) -> None:
+    """Print one line per run of the trace file (of a run folder's)."""
+    if os.path.isdir(path):
+        records = read_records(path, warn)
+        path = find_trace(path, records.parameters, records.trace_name)
+    for r in read_trace(path, warn):
         last = r.rows[-1][0] if r.rows else "-"
         mode = ", organomercurial" if r.organomercurial else ""
         err = ", negative concentration" if r.error else ""
@@ -121,73 +102,31 @@ def list_runs(runs) -> None:
               f"{len(r.rows)} rows, last time {last} s{err}")
 
 
-def flux_run_of(args, run, runs):
-    """The flux-file run to show beside the trace run, checked to belong to it."""
-    flux_runs = _read(tf.read_flux, args.flux)
-    if args.flux_run is None:
-        flux_run = tf.matching_flux_run(args.trace, run, runs, flux_runs, warn)
-        if flux_run is None:
-            raise Failure(f"{args.flux} holds no run whose times match run {run.number} "
-                          f"of {args.trace}; pick one with --flux-run N")
-    else:
-        flux_run = _select(flux_runs, args.flux_run, args.flux)
-    if not flux_run.rows:
-        raise Failure(f"run {flux_run.number} of {args.flux} has no flux rows")
-    mismatch = tf.flux_mismatch(run, flux_run)
-    if mismatch:
-        raise Failure(f"run {flux_run.number} of {args.flux} does not belong to run "
-                      f"{run.number} of {args.trace}: {mismatch}")
-    return flux_run
-
-
 def _main(args) -> int:
-    runs = _read(tf.read_trace, args.trace)
+    if args.flux_csv and not args.flux:
+        raise UsageError("--flux-csv needs --flux")
     if args.list:
-        list_runs(runs)
+        list_runs(args.trace)
         return 0
-    run = _select(runs, args.run, args.trace)
-    if run.table is None or not run.rows:
-        raise Failure(f"run {run.number} of {args.trace} has no concentration rows")
-    flux_run = None
-    if args.flux:
-        flux_run = flux_run_of(args, run, runs)
-    elif args.flux_csv:
-        raise Failure("--flux-csv needs --flux", 2)
+    run = Run.load(args.trace, -1 if args.run is None else args.run, warn,
+                   fluxes=args.flux or False, flux_run=args.flux_run)
     if args.csv or args.flux_csv:
         if args.csv:
-            write_trace_csv(run, args.csv, raw_labels=args.raw_labels)
+            write_trace_csv(run.raw_trace, args.csv, raw_labels=args.raw_labels)
         if args.flux_csv:
-            write_flux_csv(flux_run, args.flux_csv, raw_labels=args.raw_labels)
+            write_flux_csv(run.raw_flux, args.flux_csv, raw_labels=args.raw_labels)
         return 0
     out = args.output or default_output(args.trace, args.run)
-    try:
-        draw(args.trace, run, len(runs), flux_run, out, normalise=args.normalise,
-             enzyme=args.enzyme, title=args.title, species=args.species, dpi=args.dpi,
-             linear_time=args.linear_time, program=recorded_program(args.trace, run))
-    except ValueError as e:
-        raise Failure(str(e)) from None
-    print(out)
+    print(draw_run(run, out, normalise=args.normalise, enzyme=args.enzyme, title=args.title,
+                   species=args.species, dpi=args.dpi, linear_time=args.linear_time))
     return 0
 
 
 def main(argv=None) -> int:
     """The command: parse `argv` (default: the command line) and return the
-    exit status; a user's mistake is one line on standard error.
+    exit status (`tolvanex.cli.command`).
 
     >>> main(["--no-such-option"])
     2
     """
-    args, status = parse(parser(), argv)
-    if args is None:
-        return status
-    try:
-        return _main(args)
-    except Failure as e:
-        print(f"{PROG}: {e}", file=sys.stderr)
-        return e.status
-    except BrokenPipeError:
-        return output_closed(PROG)
-    except OSError as e:
-        print(f"{PROG}: {e.filename or ''}{': ' if e.filename else ''}{e.strerror or e}",
-              file=sys.stderr)
-        return 1
+    return command.main(PROG, parser(), _main, argv)

@@ -29,19 +29,16 @@ import math
 import os
 import sys
 
-from ..programs import ProgramNotFound
-from ..rate_control import (TABLE, PICTURE, collect_rate_control, rate_control,
+from ..studies.rate_control import (TABLE, PICTURE, collect_rate_control, rate_control,
                             resume_rate_control)
-from ..rate_metric import Metric
-from ..rate_plot import step_label
-from ..scan import ScanInterrupted
-from ..scan_lock import FolderBusy
-from ..slurm import SlurmError
-from ..slurm_scan import last_job
-from ..summary import NotAScan, read_manifest
-from .. import mechanism
-from .options import ArgumentParser, UsageError, output_closed, parse
-from .slurm_options import add_slurm_options, slurm_options
+from . import command
+from ..model import mechanism
+from .options import ArgumentParser, UsageError, add_slurm_options, slurm_options
+from ..plots.rate_control_chart import step_label
+from ..scans.manifest import read_manifest
+from ..scans.scan import ScanInterrupted
+from ..scans.slurm_scan import last_job
+from ..studies.rate_metric import Metric
 
 PROG = "tolvanex-rate-control"
 #: Degrees below this are left out of the printed list (they are in the table).
@@ -148,6 +145,15 @@ def report(table) -> str:
     return "\n".join(lines)
 
 
+def _main(args) -> int:
+    _check(args)
+    try:
+        return _run(args)
+    except ScanInterrupted as e:
+        warn(f"{e}; resume with {PROG} --resume {args.resume or args.out or 'DIR'}")
+        return command.exit_status(e)
+
+
 def _run(args) -> int:
     progress = None if args.no_progress else sys.stderr
     slurm = slurm_options(args)
@@ -182,26 +188,9 @@ def _run(args) -> int:
 
 def main(argv=None) -> int:
     """The command: parse `argv` (default: the command line) and return the
-    exit status; a user's mistake is one line on standard error.
+    exit status (`tolvanex.cli.command`).
 
     >>> main(["--delta", "-1", "examples/mera.args"])
     2
     """
-    args, status = parse(parser(), argv)
-    if args is None:
-        return status
-    try:
-        _check(args)
-        return _run(args)
-    except ScanInterrupted as e:
-        warn(f"{e}; resume with {PROG} --resume {args.resume or args.out or 'DIR'}")
-        return 128 + e.signum
-    except (UsageError, ValueError, FileExistsError, NotAScan, FolderBusy,
-            ProgramNotFound, SlurmError, KeyError) as e:
-        warn(str(e).strip("'\""))
-        return 2
-    except BrokenPipeError:
-        return output_closed(PROG)
-    except OSError as e:
-        warn(f"{e.filename + ': ' if e.filename else ''}{e.strerror or e}")
-        return 1
+    return command.main(PROG, parser(), _main, argv)

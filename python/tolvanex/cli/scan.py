@@ -22,17 +22,14 @@ import argparse
 import os
 import sys
 
-from ..grid import Grid
-from ..parameters import ALIASES, MEANINGS, NAMES, Parameters
-from ..programs import ProgramNotFound
-from ..scan import ScanInterrupted, collect, scan
-from ..scan_lock import FolderBusy
-from ..scan_plot import METRICS, plot_summary
-from ..slurm import SlurmError
-from ..slurm_scan import last_job
-from ..summary import NotAScan, read_manifest
-from .options import ArgumentParser, UsageError, output_closed, parse
-from .slurm_options import add_slurm_options, slurm_options
+from . import command
+from ..model.parameters import ALIASES, MEANINGS, NAMES, Parameters
+from .options import ArgumentParser, UsageError, add_slurm_options, slurm_options
+from ..plots.scan_picture import NAMED_COLUMNS, plot_summary
+from ..scans.grid import Grid
+from ..scans.manifest import read_manifest
+from ..scans.scan import ScanInterrupted, collect, scan
+from ..scans.slurm_scan import last_job
 
 PROG = "tolvanex-scan"
 
@@ -50,11 +47,6 @@ def _names_help() -> str:
         meaning = ("activation free energy of step direction N, kcal/mol"
                    if name == "barrier1" else MEANINGS[name])
         lines.append(f"  {shown:24s}{meaning}{also}")
-    lines.append("")
-    lines += ["exit status: 0 every run ended well; 1 a run failed or cannot be read;",
-              "  2 refused (one line on standard error); 3 (--collect) the scan's Slurm job is",
-              "  still queued or running: the summary is that of the runs so far; 130, 143",
-              "  stopped by SIGINT, SIGTERM"]
     lines.append("")
     lines.append("Example: tolvanex-scan examples/glutathione.args --vary pH=6.5:8.5:0.5 "
                  "--vary barrier12=16.6,18 --set wanted_time=10 --jobs 2 --out scans/ph --plot")
@@ -96,7 +88,7 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--plot", action="store_true",
                    help="draw the metric against the first varied parameter (summary.png)")
     p.add_argument("--metric", default="t50", metavar="NAME",
-                   help="what --plot draws: " + ", ".join(METRICS) +
+                   help="what --plot draws: " + ", ".join(NAMED_COLUMNS) +
                         " or a summary column (default: %(default)s)")
     p.add_argument("--no-progress", action="store_true", help="no progress line")
     add_slurm_options(p)
@@ -117,6 +109,15 @@ def _pairs(items: list[str], option: str) -> dict:
 
 def warn(message: str) -> None:
     print(f"{PROG}: {message}", file=sys.stderr)
+
+
+def _main(args) -> int:
+    try:
+        return _run(args)
+    except ScanInterrupted as e:
+        path = os.path.join(os.path.abspath(args.resume or args.out), "summary.csv")
+        warn(f"{e}; the runs' states are in {path}")
+        return command.exit_status(e)
 
 
 def _run(args) -> int:
@@ -183,26 +184,9 @@ def _plot(out: str, table, metric: str) -> None:
 
 def main(argv=None) -> int:
     """The command: parse `argv` (default: the command line) and return the
-    exit status; a user's mistake is one line on standard error.
+    exit status (`tolvanex.cli.command`).
 
     >>> main(["--no-such-option"])
     2
     """
-    args, status = parse(parser(), argv)
-    if args is None:
-        return status
-    try:
-        return _run(args)
-    except ScanInterrupted as e:
-        path = os.path.join(os.path.abspath(args.resume or args.out), "summary.csv")
-        warn(f"{e}; the runs' states are in {path}")
-        return 128 + e.signum
-    except (UsageError, ValueError, FileExistsError, NotAScan, FolderBusy,
-            ProgramNotFound, SlurmError) as e:
-        warn(str(e))
-        return 2
-    except BrokenPipeError:
-        return output_closed(PROG)
-    except OSError as e:
-        warn(f"{e.filename + ': ' if e.filename else ''}{e.strerror or e}")
-        return 1
+    return command.main(PROG, parser(), _main, argv)

@@ -1,0 +1,35 @@
+"""Writing a file whole or not at all: into ``NAME.part`` beside it, then
+renamed over NAME, so that a reader (or a process killed meanwhile) never
+sees half a file.
+
+>>> import os, tempfile
+>>> path = os.path.join(tempfile.mkdtemp(), "summary.csv")
+>>> with replaced_whole(path) as f:
+...     _ = f.write("folder,ended\\n")
+>>> os.listdir(os.path.dirname(path))
+['summary.csv']
+"""
+
+from __future__ import annotations
+
+import contextlib
+import os
+
+
+@contextlib.contextmanager
+def replaced_whole(path: str, mode: int | None = None):
+    """``with replaced_whole(path) as f:`` writes text (UTF-8, line ends as
+    written) to ``path.part`` and renames it to `path` when the block ends
+    without an error; on an error the part file is removed and `path` left
+    as it was.  `mode`: the file's permission bits (e.g. 0o755)."""
+    part = path + ".part"
+    try:
+        with open(part, "w", encoding="utf-8", newline="") as f:
+            yield f
+        if mode is not None:
+            os.chmod(part, mode)
+        os.replace(part, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.remove(part)
+        raise

@@ -1,0 +1,1 @@
+"""A run's tables written for other programs: CSV (`run_csv`)."""

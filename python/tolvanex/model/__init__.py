@@ -1,0 +1,3 @@
+"""The model: a run's parameters by name, the species and the acceptor's
+speciation, the mechanism and its rate constants, and the exact solution
+of the rate equations (`exact`).  No files, no programs."""

@@ -1,0 +1,146 @@
+"""How a run ended, told from its exit status, its console output and its
+trace file: a short code and the program's own message.
+
+Codes: ``converted`` (P above 99 % of the enzyme amount), ``converted, P
+stable``, ``P stable`` (going on to twice the time would change P by less
+than 0.5 %), ``P stable, long run`` (the same, after billions of
+iterations), ``iteration limit``, ``time stood still`` (a block whose
+iterations did not advance the simulated time), ``time reached``,
+``negative concentration``, ``interrupted (SIGINT)``, ``interrupted (SIGTERM)``,
+``failed (exit status N)``, ``stopped before the wanted time``, ``no trace
+rows``, ``incomplete trace file``, ``running or killed``, ``not run``,
+``unknown`` (a trace file read without its console output).
+
+>>> stop_of_messages(["Extending the simulation to twice the current time would change P ..."])
+Stop(code='P stable', message='Extending the simulation to twice the current time would change P ...')
+>>> read_console("\\n average time  0.000e+00   target2 1.000e+01 \\nSimulated time did not "
+...              "advance during the last block. The computation has therefore been stopped\\n")[0]
+['Simulated time did not advance during the last block. The computation has therefore been stopped']
+"""
+
+from __future__ import annotations
+
+import os
+import re
+from typing import NamedTuple
+
+STOP_MESSAGES = [
+    (re.compile(r"\. Substrate has been almost completely converted\.\s+The computation"),
+     "converted"),
+    (re.compile(r"\. Substrate has been almost completely converted\.\s+Extending"),
+     "converted, P stable"),
+    (re.compile(r"^Extending the simulation to twice the current time"), "P stable"),
+    (re.compile(r"More than (2500|3000|10000) million iterations"), "P stable, long run"),
+    (re.compile(r"More than 30000 million iterations"), "iteration limit"),
+    (re.compile(r"^Simulated time did not advance"), "time stood still"),
+]
+MESSAGE_START = re.compile(
+    r"^(?:\. Substrate has been|Extending the simulation|More than \d+ million"
+    r"|Simulated time did not advance)", re.M)
+BLOCK_REPORT_END = re.compile(r"\n average time  \S+   target2 \S+ ")
+ITERATIONS_LINE = re.compile(r"^\s*(-?\d+)  iterations were performed for", re.M)
+SIGNALS = {130: "SIGINT", 143: "SIGTERM"}
+
+
+class Stop(NamedTuple):
+    """How a run ended: a short code and the program's message (or "")."""
+
+    code: str
+    message: str = ""
+
+    def __str__(self):
+        return self.code
+
+
+def read_console(text: str) -> tuple[list[str], int | None]:
+    """The termination messages printed after the last block report, and the
+    iterations of all blocks (the sum of the block reports' counts).
+
+    >>> read_console(" 300000  iterations were performed for ...\\n average time  1e-06   target2 1e+01 \\n. Substrate has been almost completely converted.  The computation has therefore been stopped\\n")
+    (['. Substrate has been almost completely converted. The computation has therefore been stopped'], 300000)
+    """
+    counts = [int(m) for m in ITERATIONS_LINE.findall(text)]
+    ends = list(BLOCK_REPORT_END.finditer(text))
+    messages = []
+    if ends:
+        tail = text[ends[-1].end():]
+        starts = [m.start() for m in MESSAGE_START.finditer(tail)]
+        for a, b in zip(starts, starts[1:] + [len(tail)]):
+            messages.append(" ".join(tail[a:b].split()))
+    return messages, (sum(counts) if counts else None)
+
+
+def stop_of_messages(messages: list[str], error: str | None = None) -> Stop | None:
+    """The stop a run's termination messages (and guard error) tell of."""
+    names, texts = [], []
+    if error:
+        names.append("negative concentration")
+        texts.append(error)
+    for m in messages:
+        for pattern, name in STOP_MESSAGES:
+            if pattern.search(m):
+                names.append(name)
+                break
+        else:
+            names.append("stopped")
+        texts.append(m)
+    if not names:
+        return None
+    return Stop("; ".join(dict.fromkeys(names)), " | ".join(texts))
+
+
+def judge(exit_status: int | None, started: bool, messages: list[str] | None,
+          error: str | None, rows: int, dropped_rows: int, end_time: float | None,
+          wanted_time: float | None, stderr_first_line: str = "",
+          converted: bool | None = None) -> Stop:
+    """The stop of a run from what its folder shows.
+
+    `messages` is None when there is no console output to read (a trace file
+    read alone); `converted` then says whether P passed 99 % of the enzyme.
+
+    >>> judge(143, True, [], None, 12, 0, 3.2, 1e6)
+    Stop(code='interrupted (SIGTERM)', message='')
+    >>> judge(0, True, [], None, 12, 0, 5.08, 5.0)
+    Stop(code='time reached', message='')
+    """
+    if exit_status is None and (messages is not None or rows == 0):
+        return Stop("running or killed" if started else "not run")
+    if exit_status in SIGNALS:
+        return Stop(f"interrupted ({SIGNALS[exit_status]})", stderr_first_line)
+    if exit_status not in (None, 0):
+        return Stop(f"failed (exit status {exit_status})", stderr_first_line)
+    if rows == 0:
+        return Stop("no trace rows")
+    if dropped_rows:
+        return Stop("incomplete trace file")
+    told = stop_of_messages(messages or [], error)
+    if told:
+        return told
+    if wanted_time is not None and (end_time >= wanted_time or not wanted_time > 0):
+        return Stop("time reached")
+    if messages is None:
+        return Stop("converted") if converted else Stop("unknown")
+    return Stop("stopped before the wanted time")
+
+
+def stop_without_trace(folder: str, exit_status: int | None,
+                       wanted_time: float | None = None) -> Stop:
+    """How the run of a folder ended that has no trace file to read: not
+    run, or running or killed (no exit status; whether the console output
+    was begun tells which), interrupted or failed (by its exit status, with
+    the first line of its standard error), or no trace rows (status 0).
+
+    >>> stop_without_trace("/no/such/run", None)
+    Stop(code='not run', message='')
+    """
+    from .folder import CONSOLE, STDERR
+
+    if exit_status not in (None, 0):
+        try:
+            with open(os.path.join(folder, STDERR), encoding="latin-1") as f:
+                first = f.readline().strip()
+        except OSError:
+            first = ""
+        return judge(exit_status, True, [], None, 0, 0, None, None, first)
+    started = os.path.exists(os.path.join(folder, CONSOLE))
+    return judge(exit_status, started, None, None, 0, 0, None, wanted_time)

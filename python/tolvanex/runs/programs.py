@@ -1,0 +1,76 @@
+"""Finding the simulation programs, ``tolvanex`` and ``tolvanex_unpruned``.
+
+A program given by name is looked for, in this order, in ``build/`` of the
+source tree the package lies in, in the folder of the running command (an
+installed ``bin/`` holds programs and tools together), then on ``PATH``.  A
+name with a slash in it is a path.
+
+>>> import os
+>>> os.path.basename(find_program("tolvanex"))    # doctest: +SKIP
+'tolvanex'
+>>> find_program("no-such-program")
+Traceback (most recent call last):
+...
+tolvanex.runs.programs.ProgramNotFound: cannot find the program 'no-such-program' (looked in ...); give its path
+"""
+
+from __future__ import annotations
+
+import os
+import shutil
+import sys
+from ..errors import InputError
+
+#: The two programs built from the source tree.
+PROGRAM_NAMES = ("tolvanex", "tolvanex_unpruned")
+
+#: The folder of the package `tolvanex` (recorded in a scan's manifest).
+PACKAGE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SOURCE_DIR = os.path.dirname(os.path.dirname(PACKAGE_DIR))
+
+
+class ProgramNotFound(InputError, FileNotFoundError):
+    """No executable program under the name or path given."""
+
+
+def _places() -> list[str]:
+    places = [os.path.join(SOURCE_DIR, "build")]
+    command = os.path.realpath(sys.argv[0]) if sys.argv and sys.argv[0] else ""
+    if command and os.path.isfile(command):
+        places.append(os.path.dirname(command))
+    return places
+
+
+def find_program(name_or_path: str | None = None) -> str:
+    """The absolute path of a program, by name (default ``tolvanex``) or path.
+
+    Raises ProgramNotFound naming every place looked in.
+    """
+    choice = name_or_path or "tolvanex"
+    if "/" in choice:
+        path = os.path.abspath(choice)
+        if not (os.path.isfile(path) and os.access(path, os.X_OK)):
+            raise ProgramNotFound(f"{path} is not an executable program")
+        return path
+    places = _places()
+    for place in places:
+        path = os.path.join(place, choice)
+        if os.path.isfile(path) and os.access(path, os.X_OK):
+            return os.path.abspath(path)
+    found = shutil.which(choice)
+    if found:
+        return os.path.abspath(found)
+    raise ProgramNotFound(f"cannot find the program {choice!r} (looked in "
+                          + ", ".join(places) + " and on PATH); give its path")
+
+
+def program_name(path_or_name: str | None) -> str | None:
+    """Which of the two programs a path or name is; None when neither.
+
+    >>> program_name("/opt/build/tolvanex_unpruned"), program_name("tolvanex"), program_name("x")
+    ('tolvanex_unpruned', 'tolvanex', None)
+    """
+    if not path_or_name:
+        return None
+    base = os.path.basename(str(path_or_name))
+    return base if base in PROGRAM_NAMES else None

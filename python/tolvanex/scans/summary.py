@@ -1,0 +1,123 @@
+"""The summary of a scan: one row per run, read from its folder.
+
+Columns: ``folder``; the varied values as typed (a scan of named cases:
+``case``, the case's name); ``ended`` and ``message``
+(how the run ended, `tolvanex.runs.outcome`); ``end_time_s`` (the time the run
+reached) and ``wanted_time_s``; ``P_at_wanted_mol_per_L`` (product),
+``S_at_wanted_mol_per_L`` (acceptor), ``A_at_wanted_mol_per_L`` (HgMerB)
+and ``apoMerB_at_wanted_mol_per_L`` (free enzyme) at exactly the wanted
+time, interpolated between rows, when the run got there, otherwise empty
+with the reason in ``at_wanted_note``; ``t50_s`` and ``t90_s`` (first time
+the product reaches 50 % and 90 % of the enzyme amount; empty when never);
+``initial_rate_mol_per_L_per_s`` (`Run.initial_rate`); ``iterations``;
+``wall_s`` (the run's wall-clock time); ``exit_status``.  A run folder that
+cannot be read costs its row only: ``ended`` is ``unreadable`` and
+``message`` says why.
+
+>>> table = summary("scans/ph-study")            # doctest: +SKIP
+>>> table[["pH", "t50_s"]]                        # doctest: +SKIP
+"""
+
+from __future__ import annotations
+
+import math
+import os
+
+import pandas as pd
+
+from ..atomic import replaced_whole
+from .cases import CASE_COLUMN
+from .manifest import read_manifest
+from ..model.parameters import Parameters
+from ..runs import folder as rf
+from ..runs.file_format import FileFormatError
+from ..runs.folder import RunNotFound
+from ..runs.outcome import stop_without_trace
+from ..runs.run import Run
+
+SUMMARY = "summary.csv"
+AT_WANTED = {"P": "P_at_wanted_mol_per_L", "S": "S_at_wanted_mol_per_L",
+             "A": "A_at_wanted_mol_per_L", "apoMerB": "apoMerB_at_wanted_mol_per_L"}
+COLUMNS = (["ended", "message", "end_time_s", "wanted_time_s"] + list(AT_WANTED.values())
+           + ["at_wanted_note", "t50_s", "t90_s", "initial_rate_mol_per_L_per_s",
+              "iterations", "wall_s", "exit_status"])
+INTEGERS = ("iterations", "exit_status")
+
+
+def _wanted_of(entry: dict) -> float | None:
+    try:
+        return Parameters.from_args(entry["args"], check=False).wanted_time
+    except (KeyError, TypeError, ValueError):
+        return None
+
+
+def _metrics(run: Run, row: dict) -> None:
+    wanted = row["wanted_time_s"]
+    row["end_time_s"] = run.end_time
+    if wanted is not None and math.isfinite(wanted) and run.end_time >= wanted:
+        values = run.at(max(wanted, 0.0)).iloc[0]
+        for label, column in AT_WANTED.items():
+            row[column] = float(values[label])
+    elif wanted is not None:
+        row["at_wanted_note"] = (f"stopped at {run.end_time:g} s, before the wanted "
+                                 f"{wanted:g} s ({run.stop.code})")
+    if run.enzyme is not None and run.enzyme > 0:
+        row["t50_s"] = run.time_to(0.5)
+        row["t90_s"] = run.time_to(0.9)
+        row["initial_rate_mol_per_L_per_s"] = run.initial_rate()
+
+
+def summarise_run(out: str, entry: dict) -> dict:
+    """The summary row of one run of a scan (never raises for a bad folder)."""
+    folder = os.path.join(out, entry["folder"])
+    row = {"folder": entry["folder"], **entry.get("values", {}),
+           "wanted_time_s": _wanted_of(entry), "at_wanted_note": ""}
+    try:
+        status = rf.read_exit_status(folder)
+        row["exit_status"] = status
+        row["wall_s"] = rf.read_wall_seconds(folder)
+        try:
+            run = Run.load(folder, fluxes=False)
+        except RunNotFound:                     # no trace file: not run, or failed at start
+            stop = stop_without_trace(folder, status, row["wanted_time_s"])
+            row.update(ended=stop.code, message=stop.message, at_wanted_note=stop.code)
+            return row
+        row.update(ended=run.stop.code, message=run.stop.message, iterations=run.iterations)
+        _metrics(run, row)
+    except (rf.UnreadableFile, FileFormatError, OSError, ValueError, IndexError) as e:
+        row.update(ended="unreadable", message=str(e), at_wanted_note="unreadable")
+        for key in COLUMNS[2:]:
+            if key not in ("wanted_time_s", "at_wanted_note", "exit_status"):
+                row.pop(key, None)
+    return row
+
+
+def summary(folder: str) -> pd.DataFrame:
+    """The summary of the scan in `folder`, one row per run (see the module).
+
+    >>> summary("scans/ph-study")[["pH", "t50_s", "t90_s"]]     # doctest: +SKIP
+    """
+    manifest = read_manifest(folder)
+    names = [n for n, _ in manifest.get("varied", [])]
+    if "cases" in manifest:
+        names.append(CASE_COLUMN)
+    rows = [summarise_run(folder, entry) for entry in manifest["runs"]]
+    table = pd.DataFrame(rows, columns=["folder"] + names + COLUMNS)
+    for column in INTEGERS:
+        table[column] = pd.to_numeric(table[column], errors="coerce").astype("Int64")
+    for column in COLUMNS:
+        if column.endswith("_s") or column.endswith("_per_L") or column.endswith("_per_s"):
+            table[column] = pd.to_numeric(table[column], errors="coerce")
+    table[["ended", "message", "at_wanted_note"]] = \
+        table[["ended", "message", "at_wanted_note"]].fillna("")
+    return table
+
+
+def write_summary(folder: str, table: pd.DataFrame | None = None) -> str:
+    """Write summary.csv (empty cells where there is no value); its path."""
+    if table is None:
+        table = summary(folder)
+    path = os.path.join(folder, SUMMARY)
+    with replaced_whole(path) as f:
+        table.to_csv(f, index=False, na_rep="", lineterminator="\n")
+    return path

@@ -1,0 +1,3 @@
+"""Studies made of runs: the degree of rate control (its plan and metric),
+the comparison of a run with the exact solution, and how accurate values
+between rows are."""
