@@ -11,7 +11,7 @@
 #   TOLVANEX_ENGINE=OFF   not built
 #
 # The module lands in BUILD/python/tolvanex/, where the package looks for it
-# from a source tree, and is installed beside the package. With the
+# from a source tree; cmake/install.cmake installs it beside the package. With the
 # sanitizers only the library and its tests are built: a sanitized extension
 # cannot load into a plain interpreter.
 set(TOLVANEX_ENGINE AUTO CACHE STRING "Build the CVODE engine and its Python module: AUTO, ON or OFF")
@@ -70,7 +70,6 @@ if(NOT TOLVANEX_ENGINE STREQUAL "OFF")
         set_target_properties(tolvanex_engine_module PROPERTIES
           OUTPUT_NAME _engine LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/python/tolvanex)
         target_link_libraries(tolvanex_engine_module PRIVATE tolvanex_engine)
-        install(TARGETS tolvanex_engine_module LIBRARY DESTINATION lib/tolvanex/python/tolvanex)
         set(TOLVANEX_ENGINE_MODULE_BUILT ON)
       endif()
     endif()
