@@ -55,8 +55,17 @@ KineticConstants kinetic_constants(const Conditions& conditions) {
   p.pH = conditions.pH;
   p.MoleculeType = conditions.acceptor_type;
   p.pKa_thiol = effective_pKa(conditions);
-  return {network_constants(rate_constants(conditions), p),
-          binding_constants(conditions.temperature)};
+  const KineticConstants k{network_constants(rate_constants(conditions), p),
+                           binding_constants(conditions.temperature)};
+  const SpeciationConstants& split = k.network.speciation;
+  if (!std::isfinite(k.network.k7_H) || !std::isfinite(k.network.k31_H) ||
+      !std::isfinite(split.deprotonated_fraction) || !std::isfinite(split.protonated_fraction)) {
+    std::ostringstream text;
+    text << "pH is " << conditions.pH << ": with pKa " << p.pKa_thiol
+         << " the hydrogen ion or the acceptor's split is not a finite number";
+    throw std::invalid_argument(text.str());
+  }
+  return k;
 }
 
 }  // namespace tolvanex::engine

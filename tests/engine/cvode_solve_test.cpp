@@ -176,6 +176,7 @@ TEST(Solve, RefusesWhatCannotBeMeant) {
   const std::vector<std::pair<const char*, std::function<void(SolveRequest&)>>> cases = {
       {"barrier5", [](SolveRequest& r) { r.conditions.barriers[5] = NAN; }},
       {"pH", [](SolveRequest& r) { r.conditions.pH = INFINITY; }},
+      {"pH", [](SolveRequest& r) { r.conditions.pH = -400; }},  // [H+] = 1e400
       {"acceptor_type", [](SolveRequest& r) { r.conditions.acceptor_type = 4; }},
       {"pKa", [](SolveRequest& r) { r.conditions.pKa = NAN; }},
       {"temperature", [](SolveRequest& r) { r.conditions.temperature = 0; }},
