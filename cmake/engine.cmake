@@ -19,17 +19,18 @@ set_property(CACHE TOLVANEX_ENGINE PROPERTY STRINGS AUTO ON OFF)
 set(TOLVANEX_ENGINE_BUILT OFF)
 set(TOLVANEX_ENGINE_MODULE_BUILT OFF)
 
-function(tolvanex_engine_missing what)
+function(tolvanex_engine_missing what left_out)
   if(TOLVANEX_ENGINE STREQUAL "ON")
     message(FATAL_ERROR "TOLVANEX_ENGINE=ON: ${what}")
   endif()
-  message(STATUS "tolvanex: ${what}; the exact-kinetics engine is left out")
+  message(STATUS "tolvanex: ${what}; ${left_out} is left out")
 endfunction()
 
 if(NOT TOLVANEX_ENGINE STREQUAL "OFF")
   find_package(SUNDIALS 6 CONFIG QUIET COMPONENTS cvode nvecserial sunmatrixdense sunlinsoldense)
   if(NOT SUNDIALS_FOUND)
-    tolvanex_engine_missing("SUNDIALS 6 with CVODE not found (Debian: libsundials-dev)")
+    tolvanex_engine_missing("SUNDIALS 6 with CVODE not found (Debian: libsundials-dev)"
+                            "the exact-kinetics engine")
   else()
     # The model and set-up sources compiled again, position-independent, so
     # that the engine can go into a shared module; the programs' own objects
@@ -62,9 +63,11 @@ if(NOT TOLVANEX_ENGINE STREQUAL "OFF")
         find_package(pybind11 2.6 CONFIG QUIET)
       endif()
       if(NOT Python_FOUND)
-        tolvanex_engine_missing("the headers of ${TOLVANEX_PYTHON} not found (Debian: python3-dev)")
+        tolvanex_engine_missing("the headers of ${TOLVANEX_PYTHON} not found (Debian: python3-dev)"
+                                "the engine's Python module")
       elseif(NOT pybind11_FOUND)
-        tolvanex_engine_missing("pybind11 not found (Debian: pybind11-dev python3-pybind11)")
+        tolvanex_engine_missing("pybind11 not found (Debian: pybind11-dev python3-pybind11)"
+                                "the engine's Python module")
       else()
         pybind11_add_module(tolvanex_engine_module MODULE NO_EXTRAS src/bindings/engine_module.cpp)
         set_target_properties(tolvanex_engine_module PROPERTIES
