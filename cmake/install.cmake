@@ -1,6 +1,8 @@
 # What `cmake --install build --prefix DIR` puts where:
 #   DIR/bin                        tolvanex, tolvanex_unpruned and the tools
-#   DIR/lib/tolvanex/python        the Python package the tools import
+#   DIR/lib/tolvanex/python        the Python package the tools import, with
+#                                  the engine's module tolvanex/_engine*.so
+#                                  when the build has it (cmake/engine.cmake)
 #   DIR/share/man/man1             tolvanex.1 (tolvanex_unpruned.1 points to it)
 #   DIR/share/tolvanex/examples    the example argument files
 # The tools look for the package in ../python (a source tree) and then in
@@ -25,6 +27,9 @@ install(PROGRAMS ${tolvanex_tools} DESTINATION bin)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/tolvanex DESTINATION lib/tolvanex/python
         FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+if(TARGET tolvanex_engine_module)
+  install(TARGETS tolvanex_engine_module LIBRARY DESTINATION lib/tolvanex/python/tolvanex)
+endif()
 
 file(WRITE ${PROJECT_BINARY_DIR}/tolvanex_unpruned.1 ".so man1/tolvanex.1\n")
 install(FILES ${PROJECT_SOURCE_DIR}/man/tolvanex.1 ${PROJECT_BINARY_DIR}/tolvanex_unpruned.1

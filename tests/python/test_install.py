@@ -79,6 +79,21 @@ class Install(unittest.TestCase):
         self.assertEqual(len(read_text(os.path.join(self.work, "scan", "summary.csv"))
                              .splitlines()), 3)
 
+    @unittest.skipUnless(os.environ.get("TOLVANEX_ENGINE_MODULE"), "this build has no engine")
+    def test_engine_module_beside_the_package(self):
+        # The installed package finds the installed module, not the build's.
+        script = ("import sys; sys.path.insert(0, sys.argv[1]); from tolvanex.model import engine; "
+                  "from tolvanex.parameters import Parameters; "
+                  "print(engine.load().__file__); "
+                  "print(engine.time_to(Parameters.read(sys.argv[2]), [0.5], end=1.0)[0])")
+        lib = os.path.join(self.prefix, "lib", "tolvanex", "python")
+        example = os.path.join(self.prefix, "share", "tolvanex", "examples", "mera.args")
+        result = self.run_here("/usr/bin/python3", "-c", script, lib, example)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        module, t50 = result.stdout.split()
+        self.assertTrue(module.startswith(os.path.join(lib, "tolvanex", "_engine")), module)
+        self.assertAlmostEqual(float(t50) / 0.029212, 1, delta=1e-4)   # docs/mechanism.md
+
     @unittest.skipUnless(shutil.which("man"), "man is not installed")
     def test_manual_pages(self):
         for page in ("tolvanex", "tolvanex_unpruned"):
