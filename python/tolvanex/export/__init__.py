@@ -1,0 +1,1 @@
+"""Exports of the model and runs to other formats."""
