@@ -27,7 +27,7 @@ what its conventions are.
 >>> model.getNumSpecies(), model.getNumReactions(), problems(document)
 (22, 20, [])
 >>> libsbml.formulaToL3String(model.getReaction("step23").getKineticLaw().getMath())
-'solution * (k24 * D - k23 * thiolate_coefficient * A * S)'
+'solution * (k24 * D - k23 * A * thiolate_coefficient * S)'
 """
 
 from __future__ import annotations
