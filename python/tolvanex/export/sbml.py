@@ -33,6 +33,7 @@ what its conventions are.
 from __future__ import annotations
 
 import os
+import re
 import stat
 from xml.sax.saxutils import escape, quoteattr
 
@@ -64,6 +65,9 @@ _CHECKS = (libsbml.LIBSBML_CAT_GENERAL_CONSISTENCY, libsbml.LIBSBML_CAT_IDENTIFI
            libsbml.LIBSBML_CAT_MODELING_PRACTICE)
 
 
+_FORBIDDEN_IN_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ufffe\uffff]")
+
+
 class SbmlError(RuntimeError):
     """libsbml refused the document or found it inconsistent."""
 
@@ -82,15 +86,26 @@ def _checked(status, what):
         raise SbmlError(f"libsbml refused {what}: {libsbml.OperationReturnValue_toString(status)}")
 
 
+def _xml_text(text) -> str:
+    """Text as XML takes it: bytes that were no UTF-8 (a file name from the
+    command line) and control characters XML forbids become U+FFFD.
+
+    >>> _xml_text("a\\udcff\\x01.args")
+    'a\ufffd\ufffd.args'
+    """
+    text = str(text).encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+    return _FORBIDDEN_IN_XML.sub("\ufffd", text)
+
+
 def _xhtml(*paragraphs: str) -> str:
-    body = "".join(f"<p>{escape(p)}</p>" for p in paragraphs)
+    body = "".join(f"<p>{escape(_xml_text(p))}</p>" for p in paragraphs)
     return f'<body xmlns="http://www.w3.org/1999/xhtml">{body}</body>'
 
 
 def _annotation(element: str, attributes: dict, text: str = "") -> str:
-    shown = "".join(f" {k}={quoteattr(str(v))}" for k, v in attributes.items())
+    shown = "".join(f" {k}={quoteattr(_xml_text(v))}" for k, v in attributes.items())
     return (f'<annotation><tolvanex:{element} xmlns:tolvanex="{NAMESPACE}"{shown}>'
-            f"{escape(text)}</tolvanex:{element}></annotation>")
+            f"{escape(_xml_text(text))}</tolvanex:{element}></annotation>")
 
 
 class _Term:
@@ -226,10 +241,10 @@ def _steps(parameters):
     """Every step with its two terms: (step, forward, reverse, barriers)."""
     coefficients = acceptor_coefficients(parameters.pH, parameters.acceptor_type)
     for s in mechanism.STEPS:
+        barriers = (s.forward_barrier, s.reverse_barrier)
         if s.forward_barrier is None:
-            ids, barriers = (BINDING_CONSTANTS["forward"], BINDING_CONSTANTS["reverse"]), (None, None)
+            ids = (BINDING_CONSTANTS["forward"], BINDING_CONSTANTS["reverse"])
         else:
-            barriers = (s.forward_barrier, s.reverse_barrier)
             ids = tuple(f"k{b}" for b in barriers)
         yield (s, _Term(ids[0], s.reactants, coefficients),
                _Term(ids[1], s.products, coefficients), barriers)
@@ -244,15 +259,15 @@ def _add_parameters(model, parameters):
     _add_constant(model, HYDROGEN_ION, "H+, buffered: 10^-pH", 10.0 ** (-parameters.pH),
                   "mole_per_litre")
     constants = mechanism.step_constants(parameters)
-    rows = []
+    terms = []
     for s, forward, reverse, barriers in _steps(parameters):
-        for direction, term, barrier in (("forward", forward, barriers[0]),
-                                         ("reverse", reverse, barriers[1])):
-            rows.append((barrier or 39, s, direction, term, barrier, constants.loc[s.number,
-                                                                                  direction]))
-    for _, s, direction, term, barrier, value in sorted(rows, key=lambda r: (r[0], r[2])):
-        _add_constant(model, term.constant_id, f"{direction} rate constant of step {s.number}, "
-                      f"{s.equation}", value, RATE_CONSTANT_UNITS[term.order],
+        terms += [(s, "forward", forward, barriers[0]), (s, "reverse", reverse, barriers[1])]
+    # k1 ... k38 in barrier order, then the binding's fixed pair.
+    terms.sort(key=lambda t: (t[3] or 99, t[1]))
+    for s, direction, term, barrier in terms:
+        _add_constant(model, term.constant_id,
+                      f"{direction} rate constant of step {s.number}, {s.equation}",
+                      constants.loc[s.number, direction], RATE_CONSTANT_UNITS[term.order],
                       _rate_constant_annotation(s, direction, barrier, parameters))
 
 
