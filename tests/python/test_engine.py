@@ -1,5 +1,5 @@
 """The engine (tolvanex.engine: CVODE in C++) against the SciPy solution
-(tolvanex.exact: Radau with a Python right-hand side), the independent
+(tolvanex.model.exact: Radau with a Python right-hand side), the independent
 reference: times to 50 % and 90 % product and amounts on the bundled
 examples and on random barrier sets; then the module's own behaviour."""
 
@@ -13,8 +13,8 @@ import numpy as np
 
 from common import EXAMPLES_DIR
 from tolvanex.model import engine
-from tolvanex.exact import STATE, solve_exact
-from tolvanex.parameters import Parameters
+from tolvanex.model.exact import STATE, solve_exact
+from tolvanex.model.parameters import Parameters
 
 EXAMPLES = ("mera", "dithiothreitol", "glutathione", "organomercurial")
 # Both solvers run at a relative tolerance of 1e-10; SciPy's Radau, BDF and

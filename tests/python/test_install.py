@@ -83,7 +83,7 @@ class Install(unittest.TestCase):
     def test_engine_module_beside_the_package(self):
         # The installed package finds the installed module, not the build's.
         script = ("import sys; sys.path.insert(0, sys.argv[1]); from tolvanex.model import engine; "
-                  "from tolvanex.parameters import Parameters; "
+                  "from tolvanex.model.parameters import Parameters; "
                   "print(engine.load().__file__); "
                   "print(engine.time_to(Parameters.read(sys.argv[2]), [0.5], end=1.0)[0])")
         lib = os.path.join(self.prefix, "lib", "tolvanex", "python")

@@ -31,7 +31,8 @@ EXIT_STATUSES = """\
 exit status:
   0       everything asked was done, and every run ended well
   1       the work ran but a result is not a success (a run failed or cannot
-          be read, a check found a difference, a step has no degree)
+          be read, a check found a difference, a step has no degree, an
+          output cannot be written)
   2       usage error: a wrong command line, or an input that cannot be read
           or is invalid (a missing file, a bad value); nothing was run
   3       not every run has ended: a Slurm job still queued or running, or
@@ -65,6 +66,23 @@ class ArgumentParser(argparse.ArgumentParser):
     def format_help(self) -> str:
         """argparse's help, then the table of exit statuses."""
         return super().format_help().rstrip("\n") + "\n\n" + EXIT_STATUSES + "\n"
+
+
+def name_value_pairs(items: list[str], option: str) -> dict:
+    """The NAME=VALUE words of a repeatable option (--set, --vary) as a dict.
+
+    >>> name_value_pairs(["pH=7", "barrier1=16,17"], "--set")
+    {'pH': '7', 'barrier1': '16,17'}
+    """
+    pairs = {}
+    for item in items:
+        if "=" not in item:
+            raise UsageError(f"{option} {item!r}: expected NAME=VALUE")
+        name, value = item.split("=", 1)
+        if name in pairs:
+            raise UsageError(f"{option} {name} given twice")
+        pairs[name] = value
+    return pairs
 
 
 _NEEDING_SLURM = (("partition", "--partition"), ("time", "--time"),

@@ -24,7 +24,8 @@ import sys
 
 from . import command
 from ..model.parameters import ALIASES, MEANINGS, NAMES, Parameters
-from .options import ArgumentParser, UsageError, add_slurm_options, slurm_options
+from .options import (ArgumentParser, UsageError, add_slurm_options, name_value_pairs,
+                      slurm_options)
 from ..plots.scan_picture import NAMED_COLUMNS, plot_summary
 from ..scans.grid import Grid
 from ..scans.manifest import read_manifest
@@ -95,18 +96,6 @@ def parser() -> argparse.ArgumentParser:
     return p
 
 
-def _pairs(items: list[str], option: str) -> dict:
-    pairs = {}
-    for item in items:
-        if "=" not in item:
-            raise UsageError(f"{option} {item!r}: expected NAME=VALUE")
-        name, value = item.split("=", 1)
-        if name in pairs:
-            raise UsageError(f"{option} {name} given twice")
-        pairs[name] = value
-    return pairs
-
-
 def warn(message: str) -> None:
     print(f"{PROG}: {message}", file=sys.stderr)
 
@@ -139,7 +128,7 @@ def _run(args) -> int:
         if (args.vary or args.set) and not args.args_file:
             raise UsageError("--vary and --set need the arguments file too")
         out = os.path.abspath(args.resume)
-        table = scan(args.args_file, _pairs(args.vary, "--vary"), _pairs(args.set, "--set"),
+        table = scan(args.args_file, name_value_pairs(args.vary, "--vary"), name_value_pairs(args.set, "--set"),
                      args.jobs, args.program, out, resume=True, sequential=args.sequential,
                      dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm)
     else:
@@ -149,9 +138,9 @@ def _run(args) -> int:
             raise UsageError("--jobs must be at least 1")
         out = os.path.abspath(args.out)
         # Every grid point is checked before a folder is made.
-        Grid(Parameters.read(args.args_file), _pairs(args.vary, "--vary"),
-             _pairs(args.set, "--set")).points()
-        table = scan(args.args_file, _pairs(args.vary, "--vary"), _pairs(args.set, "--set"),
+        Grid(Parameters.read(args.args_file), name_value_pairs(args.vary, "--vary"),
+             name_value_pairs(args.set, "--set")).points()
+        table = scan(args.args_file, name_value_pairs(args.vary, "--vary"), name_value_pairs(args.set, "--set"),
                      args.jobs, args.program, out, sequential=args.sequential,
                      dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm)
     if table is None and slurm:

@@ -2,12 +2,12 @@
 SUNDIALS CVODE in C++ (the compiled module ``tolvanex._engine``), in-process.
 
 The engine integrates the model's own rate laws (those of the programs,
-from ``src/model``) as continuous-time equations, as `tolvanex.exact` does
+from ``src/model``) as continuous-time equations, as `tolvanex.model.exact` does
 with SciPy: nothing pruned, S moved by the thiol and thiolate balances, H+
 buffered, released enzyme back to MerB at once in organomercurial mode.
 BDF with Newton iterations and a dense analytic Jacobian, relative
 tolerance 1e-10 and absolute tolerances of 1e-12 of the amount each species
-is measured against (`tolvanex.exact.absolute_tolerances`); the times at
+is measured against (`tolvanex.model.exact.absolute_tolerances`); the times at
 which the product reaches fractions of the enzyme amount come from CVODE's
 root finding, amounts at asked times from its interpolant.  Temperature
 (K) and the acceptor's pKa are inputs; at 298 K and the default pKa (6 for
