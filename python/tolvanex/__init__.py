@@ -6,7 +6,7 @@ rest by role: `model`, `runs`, `scans`, `studies`, `plots`, `export`,
 
 >>> import tolvanex
 >>> p = tolvanex.Parameters.read("examples/mera.args")
->>> f"{tolvanex.solve_exact(p, end=1.0).time_to(0.5):.4g} s"
+>>> f"{tolvanex.solve(p, end=1.0, method='radau').time_to(0.5):.4g} s"
 '0.02921 s'
 >>> r = tolvanex.run(p.replace(pH=7.2))                    # doctest: +SKIP
 >>> r.time_to(0.5)                                         # doctest: +SKIP
@@ -17,6 +17,7 @@ __version__ = "1.1.0"
 from .errors import TolvanexError  # noqa: E402
 from .model.exact import exact_solution, exact_time_to, solve_exact  # noqa: E402
 from .model.parameters import Parameters  # noqa: E402
+from .model.solution import Solution, solve  # noqa: E402
 from .runs.run import Run, RunError, run  # noqa: E402
 from .scans.scan import ScanInterrupted, collect, scan  # noqa: E402
 from .scans.slurm_client import SlurmError, SlurmOptions  # noqa: E402
@@ -26,4 +27,5 @@ from .studies.rate_control import rate_control  # noqa: E402
 
 __all__ = ["Parameters", "Run", "RunError", "run", "scan", "summary", "collect", "rate_control",
            "ScanInterrupted", "SlurmOptions", "SlurmError", "compare_with_exact",
-           "exact_solution", "exact_time_to", "solve_exact", "TolvanexError", "__version__"]
+           "exact_solution", "exact_time_to", "solve_exact", "solve", "Solution", "TolvanexError",
+           "__version__"]

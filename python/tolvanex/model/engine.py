@@ -36,7 +36,9 @@ import sys
 
 import numpy as np
 
+from ..errors import InputError, InvalidValue
 from ..runs.programs import SOURCE_DIR
+from .exact import SolverFailed
 
 MODULE_NAME = "tolvanex._engine"
 ENVIRONMENT_VARIABLE = "TOLVANEX_ENGINE_MODULE"
@@ -46,7 +48,7 @@ HOW_TO_BUILD = ("install libsundials-dev, pybind11-dev, python3-pybind11 and pyt
                 "build (cmake --workflow --preset test), or install a build (cmake --install)")
 
 
-class EngineNotFound(ImportError):
+class EngineNotFound(InputError, ImportError):
     """The compiled engine (``tolvanex._engine``) is not built or cannot load."""
 
 
@@ -115,15 +117,23 @@ def solve(parameters, end: float | None = None, *, times=(), fractions=(), pKa=N
     ``load().solve.__doc__``).  `options`: rtol, atol_fraction, max_steps,
     flux_totals, every_step, stop_at_last_fraction.
 
-    Raises ValueError for a value that cannot be meant, the module's
-    SolverError when CVODE gives up, EngineNotFound when it is not built.
+    Raises InvalidValue (a ValueError) for a value that cannot be meant,
+    SolverFailed when CVODE gives up (its flag by name), EngineNotFound when
+    the module is not built.
     """
     p = parameters
     end = p.wanted_time if end is None else float(end)
-    return load().solve(np.asarray(p.barriers, dtype=float), p.pH, p.acceptor_type, p.enzyme,
-                        p.acceptor, end, organomercurial=p.organomercurial, pKa=pKa,
-                        temperature=temperature, times=np.asarray(times, dtype=float).ravel(),
-                        fractions=np.asarray(fractions, dtype=float).ravel(), **options)
+    module = load()
+    try:
+        return module.solve(np.asarray(p.barriers, dtype=float), p.pH, p.acceptor_type,
+                            p.enzyme, p.acceptor, end, organomercurial=p.organomercurial,
+                            pKa=pKa, temperature=temperature,
+                            times=np.asarray(times, dtype=float).ravel(),
+                            fractions=np.asarray(fractions, dtype=float).ravel(), **options)
+    except module.SolverError as e:
+        raise SolverFailed(f"CVODE: {e}") from None
+    except ValueError as e:
+        raise InvalidValue(str(e)) from None
 
 
 def time_to(parameters, fractions, end: float | None = None, **options) -> np.ndarray:

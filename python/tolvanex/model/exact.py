@@ -209,6 +209,18 @@ class ExactSolution:
         self._result = result
         self._P = STATE.index("P")
 
+    @property
+    def step_times(self) -> np.ndarray:
+        """Time 0 and the end of every step of the solver (s)."""
+        return self._result.t
+
+    @property
+    def statistics(self) -> dict:
+        """What the solver did: steps, right-hand-side and Jacobian
+        evaluations."""
+        r = self._result
+        return {"steps": len(r.t) - 1, "rhs_evaluations": r.nfev, "jacobian_evaluations": r.njev}
+
     def at(self, times) -> pd.DataFrame:
         """The amounts (mol/L) at the given times (s, from 0 to `end`):
         index ``time_s``, columns the species labels as a run's trace

@@ -181,9 +181,10 @@ class Run:
         return self.enzyme
 
     # -- values at exact times ---------------------------------------------------
-    def at(self, times) -> pd.DataFrame:
+    def at(self, times):
         """Every species at the times asked (s), interpolated between rows
-        (`tolvanex.runs.values`); a row's own time gives the row's own values.
+        (`tolvanex.runs.values`); a row's own time gives the row's own values:
+        a Series for one time, a DataFrame indexed ``time_s`` for several.
         Raises ValueError for a time beyond the last row or negative.
 
         >>> r.at([5.0, 10.0])[["P", "apoMerB"]]                  # doctest: +SKIP
@@ -196,8 +197,9 @@ class Run:
             self._interpolant = values.Interpolant(self.trace.index.to_numpy(),
                                                     self.trace.to_numpy())
         q = np.atleast_1d(np.asarray(times, dtype=float))
-        return pd.DataFrame(self._interpolant(q), columns=self.trace.columns,
-                            index=pd.Index(q, name="time_s"))
+        frame = pd.DataFrame(self._interpolant(q), columns=self.trace.columns,
+                             index=pd.Index(q, name="time_s"))
+        return frame.iloc[0] if np.ndim(times) == 0 else frame
 
     def elasticity(self, time: float, species: str = "P") -> float:
         """d ln(species) / d ln(time) at `time` (s), on the interpolant of

@@ -55,7 +55,7 @@ def _metrics(run: Run, row: dict) -> None:
     wanted = row["wanted_time_s"]
     row["end_time_s"] = run.end_time
     if wanted is not None and math.isfinite(wanted) and run.end_time >= wanted:
-        values = run.at(max(wanted, 0.0)).iloc[0]
+        values = run.at(max(wanted, 0.0))
         for label, column in AT_WANTED.items():
             row[column] = float(values[label])
     elif wanted is not None:

@@ -117,7 +117,7 @@ class Metric:
             if run.end_time < self.time_s:
                 return math.nan, (f"P@{self.time_s:g} s not available: the run ended "
                                   f"({run.stop.code}) at {run.end_time:.4g} s")
-            return float(run.at(self.time_s)["P"].iloc[0]), ""
+            return float(run.at(self.time_s)["P"]), ""
         t = run.time_to(self.fraction)
         if math.isnan(t):
             share = float(run.trace["P"].iloc[-1]) / run.enzyme
