@@ -23,7 +23,8 @@ from . import command
 from .check import check_matches
 from .options import ArgumentParser, UsageError
 from ..runs.programs import PROGRAM_NAMES, program_name
-from ..runs.report import figures, screen
+from ..runs.folder import RunNotFound
+from ..runs.report import failed_without_trace, figures, screen
 from ..runs.run import Run
 
 PROG = "tolvanex-report"
@@ -67,11 +68,18 @@ def _finite(value):
 def _main(args) -> int:
     if args.program is not None and program_name(args.program) is None:
         raise UsageError(f"--program {args.program!r}: give {' or '.join(PROGRAM_NAMES)}")
-    run = Run.load(args.path, args.run, lambda m: print(f"{PROG}: warning: {m}", file=sys.stderr),
-                   arguments=args.args, program=args.program, fluxes=False)
-    if run.parameters is not None:
-        check_matches(run.raw_trace, run.parameters, run.trace_path)
-    f = figures(run, exact=args.exact)
+    try:
+        run = Run.load(args.path, args.run,
+                       lambda m: print(f"{PROG}: warning: {m}", file=sys.stderr),
+                       arguments=args.args, program=args.program, fluxes=False)
+    except RunNotFound:
+        f = failed_without_trace(args.path)    # a run that failed before its first row
+        if f is None:
+            raise
+    else:
+        if run.parameters is not None:
+            check_matches(run.raw_trace, run.parameters, run.trace_path)
+        f = figures(run, exact=args.exact)
     print(json.dumps(_finite(f), indent=1) if args.json else screen(f))
     return f["verdict"]["status"]
 

@@ -29,7 +29,8 @@ from ..errors import TolvanexError
 from ..model.balances import CARRIERS
 from ..model.species import INTERMEDIATES, product_name
 from .console_amounts import block_amounts
-from .folder import CONSOLE
+from .folder import CONSOLE, read_exit_status
+from .outcome import stop_without_trace
 from .programs import program_name
 
 #: Half a unit of the sixth significant digit, relative to the value printed.
@@ -83,6 +84,18 @@ def figures(run, *, exact: bool = True) -> dict:
     f["exact"] = _exact(run, enzyme) if exact else {"note": "left out (--no-exact)"}
     f["verdict"] = _verdict(f)
     return f
+
+
+def failed_without_trace(folder: str) -> dict | None:
+    """The figures of a run folder whose run ended with a non-zero status
+    before it wrote a trace file (None for any other folder without one)."""
+    status = read_exit_status(folder) if os.path.isdir(folder) else None
+    if status in (None, 0):
+        return None
+    stop = stop_without_trace(folder, status)
+    return {"folder": folder, "stop": {"code": stop.code, "message": stop.message,
+                                       "ended_well": False},
+            "verdict": {"status": 1, "why": f"{stop.code}, no trace file"}}
 
 
 def _amounts(run, enzyme, console) -> dict:
@@ -225,7 +238,7 @@ def _exact(run, enzyme) -> dict:
 def _verdict(f) -> dict:
     why = []
     if not f["stop"]["ended_well"]:
-        why.append(f"the run did not end well ({f['stop']['code']})")
+        why.append(f"the run ended: {f['stop']['code']}")
     for name, b in f["balances"].items():
         if b.get("holds") is False:
             why.append(f"the {name} balance does not hold")
@@ -243,15 +256,16 @@ def _fraction(x):
 
 def screen(f) -> str:
     """The figures laid out on one screen (about twenty lines, ≤ 80 wide)."""
-    program = program_name(f["program"]) or f["program"] or "program not recorded"
-    head = [f"Run {f['run']} of {f['runs_in_file']} in {f['trace']} ({f['rows']} rows), "
-            f"made by {program}"]
+    if "trace" not in f:
+        return "\n".join([f"Run in {f['folder']}: no trace file"] + _ended_lines(f)
+                         + _verdict_lines(f))
+    program = program_name(f["program"]) or f["program"]
+    rows = f"{f['rows']} row{'s' if f['rows'] != 1 else ''}"
+    head = [f"Run {f['run']} of {f['runs_in_file']} in {f['trace']} ({rows}), "
+            + (f"made by {program}" if program else "program not recorded")]
     if f["arguments_from"]:
         head.append(f"Arguments   {f['arguments_from']}")
-    stop = f["stop"]
-    message = stop["message"].lstrip(". ")
-    said = f"{stop['code']}: {message}" if message else stop["code"]
-    head += textwrap.wrap(said, 79, initial_indent="Ended       ", subsequent_indent=" " * 12)
+    head += _ended_lines(f)
     end, wanted = f["end_time_s"], f["wanted_time_s"]
     when = f"at {end:.6g} s" + ("" if wanted is None else
                                 f" ({'past' if end >= wanted else 'before'} the wanted "
@@ -261,6 +275,15 @@ def screen(f) -> str:
     head.append(f"End time    {when}; iterations {iterations}{wall}")
     return "\n".join(head + _amount_lines(f) + _time_lines(f) + _balance_lines(f)
                      + _exact_lines(f) + _verdict_lines(f))
+
+
+def _ended_lines(f):
+    stop = f["stop"]
+    message = stop["message"].lstrip(". ") or (
+        "a trace file read without its console output does not tell"
+        if stop["code"] == "unknown" else "")
+    said = f"{stop['code']}: {message}" if message else stop["code"]
+    return textwrap.wrap(said, 79, initial_indent="Ended       ", subsequent_indent=" " * 12)
 
 
 def _amount_lines(f):
@@ -275,7 +298,9 @@ def _amount_lines(f):
     listed = [f"{x} {v['of_enzyme']:.2g}" for x, v in a["intermediates"].items()]
     rest = a["other_intermediates_of_enzyme"]
     if a["other_intermediates"] and rest is not None:
-        listed.append(f"{len(a['other_intermediates'])} others {rest:.2g} together")
+        n = len(a["other_intermediates"])
+        listed.append(f"the {n} others together {rest:.2g}" if listed else
+                      f"all {n} together {rest:.2g}")
     if listed:                  # no break inside an item: textwrap keeps U+00A0
         wrapped = textwrap.wrap(", ".join(i.replace(" ", "\xa0") for i in listed), 79,
                                 initial_indent="  Intermediates (of the enzyme) ",
@@ -304,7 +329,7 @@ def _balance_lines(f):
         against = {"enzyme": "the enzyme", "organic": "organic (1 Hg per split)"}[b["against"]]
         lines.append(f"{title}{'+'.join(_short(b['terms']))} = {against}")
         off = f"off by {b['largest_of_enzyme']:.2g} of the enzyme at most over "
-        rows = f"{b['rows']} rows of the {b['source']}"
+        rows = f"{b['rows']} row{'s' if b['rows'] != 1 else ''} of the {b['source']}"
         lines.append(" " * 12 + off + (f"{rows}: holds" if b["holds"] else
                                         f"{rows}: DOES NOT hold (at {b['at_time_s']:.3g} s;"
                                         f" rounding {b['rounding_of_enzyme']:.1g})"))
