@@ -101,7 +101,7 @@ class ReportTool(TempDir):
         with open(trace, "w", encoding="latin-1", newline="") as out:
             out.write(text)
         screen = self.report(broken, "--no-exact", status=1)
-        self.assertIn("rows of the trace file: DOES NOT hold", screen)
+        self.assertIn("trace-file rows: DOES NOT hold", screen)
         self.assertIn("not a success: the mercury balance does not hold", screen)
         alone = self.path("organomercurial-trace", "organomercurial.trace")
         os.makedirs(os.path.dirname(alone))
