@@ -5,10 +5,8 @@ after the block's ``time = T`` line (six significant digits, mol/L).
 
 >>> text = ("\\n time = 1.0000000000e-05 \\n dMerB= -1.0e-12 \\t MerB= 9.90000e-07 \\n "
 ...         "dA= 1.0e-12 \\t A= 1.00000e-08 \\n flux1= 0.0 \\t total_flux1=0.0\\n ")
->>> block_amounts(text)
-        MerB     A
-time_s            
-0.00001  9.9e-07  1.000000e-08
+>>> block_amounts(text).to_dict("index")
+{1e-05: {'MerB': 9.9e-07, 'A': 1e-08}}
 """
 
 from __future__ import annotations
