@@ -129,8 +129,7 @@ def _amounts(run, enzyme, console) -> dict:
 
 def _times(run, enzyme) -> dict:
     if not enzyme:
-        return {"note": "the enzyme amount is not recorded in an organomercurial trace "
-                        "file: give --args FILE"}
+        return {"note": "enzyme amount not recorded (organomercurial): give --args FILE"}
     return {"t50_s": _number(run.time_to(0.5)), "t90_s": _number(run.time_to(0.9)),
             "initial_rate_mol_per_L_per_s": _number(run.initial_rate())}
 
@@ -297,7 +296,7 @@ def _amount_lines(f):
     for x, v in a["species"].items():
         share = {"of_enzyme": "of the enzyme", "of_start": "of its start"}
         share = " ".join(f"{v[k]:10.4g} {share[k]}" for k in share if v.get(k) is not None)
-        lines.append(f"  {name.get(x, x):<14}{v['mol_per_L']:12.5e}  {share}")
+        lines.append(f"  {name.get(x, x):<14}{v['mol_per_L']:12.5e}  {share}".rstrip())
     listed = [f"{x} {v['of_enzyme']:.2g}" for x, v in a["intermediates"].items()]
     rest = a["other_intermediates_of_enzyme"]
     if a["other_intermediates"] and rest is not None:
@@ -370,4 +369,8 @@ def _exact_lines(f):
 
 def _verdict_lines(f):
     v = f["verdict"]
-    return [f"Verdict     not a success: {v['why']}" if v["status"] else "Verdict     ended well"]
+    if v["status"]:
+        return [f"Verdict     not a success: {v['why']}"]
+    if f["stop"]["code"] == "unknown":
+        return ["Verdict     nothing wrong found (how the run ended is not known)"]
+    return ["Verdict     ended well"]
