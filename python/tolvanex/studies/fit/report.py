@@ -8,10 +8,23 @@ import math
 import os
 
 
-def _interval(low, high) -> str:
-    def side(x):
-        return "open" if x is None or not math.isfinite(x) else f"{x:.2f}"
-    return f"[{side(low)}, {side(high)}]"
+def _digits(stderr: float) -> int:
+    """Decimals that show a value to a tenth of its standard error (2 to 5)."""
+    if not (stderr > 0 and math.isfinite(stderr)):
+        return 2
+    return int(min(5, max(2, 1 - math.floor(math.log10(stderr)))))
+
+
+def _interval(low, high, digits: int, bounds=None) -> str:
+    """[low, high]; a side beyond its bound shown as the bound, one that
+    does not close (a profile) as open."""
+    def side(x, k):
+        if x is None or not math.isfinite(x):
+            return "open"
+        if bounds is not None and (x <= bounds[0] if k == 0 else x >= bounds[1]):
+            return f"{bounds[k]:.{digits}f} (bound)"
+        return f"{x:.{digits}f}"
+    return f"[{side(low, 0)}, {side(high, 1)}]"
 
 
 def report(result, out: str | None = None) -> str:
@@ -30,16 +43,18 @@ def report(result, out: str | None = None) -> str:
            "95 % interval (kcal/mol)"
     lines.append(head)
     for name, row in result.table.iterrows():
-        ci = _interval(row["ci95_low"], row["ci95_high"])
+        n = _digits(row["stderr"])
+        ci = _interval(row["ci95_low"], row["ci95_high"], n,
+                       (row["lower_bound"], row["upper_bound"]))
         if name in result.profiles:
-            ci += f", profile {_interval(result.profiles[name].low, result.profiles[name].high)}"
+            prof = result.profiles[name]
+            ci += f", profile {_interval(prof.low, prof.high, n)}"
         if result.posterior is not None:
-            j = p.names.index(name)
-            q = result.posterior.quantiles[j]
-            ci += f", MCMC [{q[0]:.2f}, {q[-1]:.2f}]"
-        stderr = f"{row['stderr']:7.3f}" if row["stderr"] < 100 else f"{'>100':>7}"
-        lines.append(f"{name:<{wide}}  {row['calculated']:7.2f}  {row['value']:7.2f}  "
-                     f"{row['change']:+7.2f}  {stderr}  {ci}")
+            q = result.posterior.quantiles[p.names.index(name)]
+            ci += f", MCMC {_interval(q[0], q[-1], n)}"
+        stderr = f"{row['stderr']:7.2g}" if row["stderr"] < 100 else f"{'>100':>7}"
+        lines.append(f"{name:<{wide}}  {row['calculated']:7.2f}  {row['value']:7.{n}f}  "
+                     f"{row['change']:+7.{n}f}  {stderr}  {ci}")
     undetermined = result.table[~result.table["determined"]]
     if len(undetermined):
         lines.append("")

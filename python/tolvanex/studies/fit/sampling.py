@@ -16,7 +16,9 @@ set of 30 points).
 
 from __future__ import annotations
 
+import logging
 import math
+from contextlib import nullcontext
 from multiprocessing.pool import ThreadPool
 from typing import NamedTuple
 
@@ -62,11 +64,17 @@ def sample(problem, theta, stderr, walkers: int | None = None, steps: int = DEFA
             return -math.inf
         return -0.5 * problem.objective(x)
 
-    with ThreadPool(max(1, jobs)) as pool:
+    with ThreadPool(jobs) if jobs > 1 else nullcontext() as pool:
         sampler = emcee.EnsembleSampler(walkers, k, log_posterior, pool=pool)
         sampler.random_state = np.random.RandomState(seed).get_state()
         sampler.run_mcmc(start, steps, progress=False)
-    tau = np.asarray(sampler.get_autocorr_time(quiet=True), dtype=float)
+    quiet = logging.getLogger("emcee")
+    level = quiet.level
+    quiet.setLevel(logging.ERROR)           # the report says it instead
+    try:
+        tau = np.asarray(sampler.get_autocorr_time(quiet=True), dtype=float)
+    finally:
+        quiet.setLevel(level)
     worst = float(np.nanmax(tau)) if np.any(np.isfinite(tau)) else steps / 4
     discard = min(int(math.ceil(2 * worst)), steps // 2)
     chain = sampler.get_chain(discard=discard, flat=True)
