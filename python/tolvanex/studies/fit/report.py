@@ -52,7 +52,8 @@ def report(result, out: str | None = None) -> str:
         if result.posterior is not None:
             q = result.posterior.quantiles[p.names.index(name)]
             ci += f", MCMC {_interval(q[0], q[-1], n)}"
-        stderr = f"{row['stderr']:7.2g}" if row["stderr"] < 100 else f"{'>100':>7}"
+        e = row["stderr"]
+        stderr = f"{e:7.2g}" if e < 1 else f"{e:7.2f}" if e < 100 else f"{'>100':>7}"
         lines.append(f"{name:<{wide}}  {row['calculated']:7.2f}  {row['value']:7.{n}f}  "
                      f"{row['change']:+7.{n}f}  {stderr}  {ci}")
     undetermined = result.table[~result.table["determined"]]
@@ -72,13 +73,15 @@ def report(result, out: str | None = None) -> str:
         lines.append("the fit does not explain the data within their sigmas (reduced chi2 "
                      "well above 1): the model or the sigmas are off, and the intervals too "
                      "narrow")
-    lines.append(f"{result.fit_evaluations} evaluations for the fit, {result.evaluations} in "
-                 f"all ({result.solves} solves), {result.wall_s:.1f} s")
+    lines.append(f"{result.fit_evaluations} evaluations, {result.fit_wall_s:.1f} s for the fit; "
+                 f"{result.evaluations} evaluations ({result.solves} solves), "
+                 f"{result.wall_s:.1f} s in all")
     if result.posterior is not None:
         m = result.posterior
         taus = ", ".join(f"{t:.0f}" for t in m.autocorrelation)
         lines.append(f"MCMC: {m.walkers} walkers x {m.steps} steps, acceptance {m.acceptance:.2f},"
-                     f" autocorrelation {taus} steps, {m.discarded} discarded"
+                     f" autocorrelation {taus} steps, {m.discarded} discarded, about "
+                     f"{m.independent:.0f} independent samples"
                      + ("" if m.long_enough else "; shorter than 50 autocorrelation times: the "
                         "quantiles are rough (raise --mcmc-steps)"))
     if not result.converged:
@@ -97,8 +100,9 @@ def report(result, out: str | None = None) -> str:
                          "rate equations)")
     if out:
         lines.append("")
-        lines.append(f"written: {out}/ fit.json, fit.csv, "
+        lines.append(f"in {out}: fit.json, fit.csv, "
                      + ", ".join(result.file_name("fitted", k, ".args") + ", "
                                  + result.file_name("fit", k, ".png")
-                                 for k in range(len(p.data_sets))))
+                                 for k in range(len(p.data_sets)))
+                     + (", the confirmation runs' folders" if result.confirmations else ""))
     return "\n".join(lines)

@@ -41,7 +41,7 @@ class FitResult:
         self.fitted, self.curves, self.program = [], [], ""
         self.statistics = {}
         self.fit_evaluations = self.evaluations = self.solves = 0
-        self.wall_s = 0.0
+        self.wall_s = self.fit_wall_s = 0.0
 
     # -- numbers -----------------------------------------------------------------
     @property
@@ -158,7 +158,8 @@ class FitResult:
                                                      "degrees_of_freedom") else value
                   for key, value in self.statistics.items()},
                "evaluations": self.evaluations, "fit_evaluations": self.fit_evaluations,
-               "solves": self.solves, "wall_s": round(self.wall_s, 3),
+               "solves": self.solves, "fit_wall_s": round(self.fit_wall_s, 3),
+               "wall_s": round(self.wall_s, 3),
                "correlation": {"names": p.names,
                                "matrix": [[_number(x) for x in row]
                                           for row in self.curvature.correlation]},
@@ -170,7 +171,8 @@ class FitResult:
         if self.posterior is not None:
             s = self.posterior
             out["mcmc"] = {"walkers": s.walkers, "steps": s.steps, "discarded": s.discarded,
-                           "samples": s.samples, "acceptance": s.acceptance,
+                           "samples": s.samples, "independent_samples": round(s.independent),
+                           "acceptance": s.acceptance,
                            "long_enough": s.long_enough}
         for k, d in enumerate(p.data_sets):
             entry = {"data": d.name, "arguments": d.arguments, "points": d.points,

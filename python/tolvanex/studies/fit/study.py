@@ -118,6 +118,7 @@ def fit(data, vary, *, prior_sigma: float | None = None, profile: bool = False,
     if estimated:
         problem.data_sigma = result.curvature.estimated_sigma
     result.fit_evaluations = problem.evaluations
+    result.fit_wall_s = clock.perf_counter() - started
     if profile and optimum.converged:
         for j, name in enumerate(problem.names):
             say(f"profile likelihood of {name}")
