@@ -131,10 +131,14 @@ class Identifiability(TempDir):
         self.assertTrue(r.table.loc["barrier23", "determined"])
         prof = r.profiles["barrier23"]
         self.assertTrue(prof.low <= 11.6 <= prof.high, prof)
-        prior = tolvanex.fit((ROUTES, self.low_pH), "barrier1,barrier23", confirm=False,
-                             prior_sigma=1.0)
-        self.assertLess(abs(prior.values["barrier23"] - 14.6), 1.0)
-        self.assertIn("the prior (sigma 1) holds it", prior.table.loc["barrier23", "note"])
+        for data in (self.low_pH, self.low_pH.drop(columns="sigma")):
+            prior = tolvanex.fit((ROUTES, data), "barrier1,barrier23", confirm=False,
+                                 prior_sigma=1.0)
+            self.assertLess(abs(prior.values["barrier23"] - 14.6), 1.0)
+            self.assertIn("the prior (sigma 1) holds it", prior.table.loc["barrier23", "note"])
+            self.assertTrue(prior.table.loc["barrier1", "determined"])
+        # without sigmas the points are weighed by sigma from a fit without the prior
+        self.assertAlmostEqual(prior.sigma_from_first_fit, 0.01, delta=0.004)
 
     def test_profile_and_posterior_agree_with_the_covariance_when_linear(self):
         data = synthetic_data(BASE.replace(barrier1=15.8), np.linspace(10, 120, 10),

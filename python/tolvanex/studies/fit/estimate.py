@@ -70,10 +70,9 @@ def minimise(problem, start, fixed: dict | None = None, max_evaluations: int = 5
     for j, x in fixed.items():
         full[j] = x
 
-    def expand(values):
+    def expand(values: dict):
         theta = full.copy()
-        theta[free] = [values[problem.names[j]] for j in free] if isinstance(values, dict) \
-            else values
+        theta[free] = [values[problem.names[j]] for j in free]
         return theta
 
     if not free:
@@ -95,7 +94,7 @@ def minimise(problem, start, fixed: dict | None = None, max_evaluations: int = 5
                         high=problem.high[free])
 
     result = lmfit.minimize(residual, params, method="least_squares", jac=jac,
-                            max_nfev=max_evaluations, x_scale=1.0)
+                            max_nfev=max_evaluations)
     theta = expand(result.params.valuesdict())
     status = getattr(result, "status", -1)
     converged = bool(result.success) and status > 0

@@ -99,6 +99,8 @@ def fit(data, vary, *, prior_sigma: float | None = None, profile: bool = False,
                            "parameters")
     problem = Problem(data_sets, varied, prior_sigma)
     estimate.check_counts(problem)
+    if out is not None:
+        os.makedirs(out, exist_ok=True)         # an output that cannot be: before the work
     result = FitResult(problem, prior_sigma)
 
     weighted = problem.weighted
