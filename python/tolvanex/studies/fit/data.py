@@ -6,9 +6,9 @@ species by its label (``P``, ``A``, ``S``, ``C`` ... ``Q``, ``O1`` ...,
 ``apoMerB``, in mol/L), by the CSV export's name (``A_mol_per_L``, the
 product as ``P_HgSR2_mol_per_L`` or ``P_mol_per_L``), or as
 ``<label>_fraction`` (a fraction of the enzyme amount).  A column
-``sigma``, or ``<observable>_sigma``, gives each point's standard
-deviation in the observable's unit; either every observable has one or
-none does (then every point weighs the same).  Lines starting with ``#``
+``sigma`` gives each point's standard deviation in the observable's unit,
+``<observable>_sigma`` one observable's (taken before ``sigma``); either
+every observable has one or none does (then every point weighs the same).  Lines starting with ``#``
 are comments; case does not matter in names.
 
 >>> import io
