@@ -137,7 +137,7 @@ def _rows(source, name: str) -> tuple[list[str], list[tuple[int, list[str]]]]:
         source = io.StringIO(text)
     try:
         if isinstance(source, str):
-            with open(source, encoding="utf-8", newline="") as f:
+            with open(source, encoding="utf-8-sig", newline="") as f:   # a BOM from a spreadsheet
                 lines = f.read().splitlines()
         else:
             lines = source.read().splitlines()
