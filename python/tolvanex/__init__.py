@@ -24,8 +24,10 @@ from .scans.slurm_client import SlurmError, SlurmOptions  # noqa: E402
 from .scans.summary import summary  # noqa: E402
 from .studies.comparison import compare_with_exact  # noqa: E402
 from .studies.rate_control import rate_control  # noqa: E402
+from .studies.uncertainty import uncertainty  # noqa: E402
 
 __all__ = ["Parameters", "Run", "RunError", "run", "scan", "summary", "collect", "rate_control",
            "ScanInterrupted", "SlurmOptions", "SlurmError", "compare_with_exact",
            "exact_solution", "exact_time_to", "solve_exact", "solve", "Solution", "TolvanexError",
+           "uncertainty",
            "__version__"]

@@ -46,7 +46,10 @@ def _histogram(ax, found) -> None:
     if r["censored"]:
         ax.text(0.98, 0.95, f"{r['censored']} censored\n(beyond {r['end_s']:g} s)",
                 transform=ax.transAxes, ha="right", va="top", fontsize=9)
-    ax.legend(loc="upper left", fontsize=8, frameon=False)
+    if ax.get_legend_handles_labels()[0]:
+        ax.legend(loc="upper left", fontsize=8, frameon=False)
+    else:
+        ax.text(0.5, 0.5, "no sample has a value", transform=ax.transAxes, ha="center")
 
 
 def _bars(ax, found) -> None:

@@ -86,7 +86,7 @@ def factor_label(name: str) -> str:
     return f"{side(s.reactants)} ⇌ {side(s.products)}"
 
 
-def _value(x, unit: str) -> str:
+def _value(x) -> str:
     return "censored" if x is None else f"{x:.4g}"
 
 
@@ -108,16 +108,22 @@ def summary(found: Uncertainty) -> str:
     r, s = found.result, found.result["settings"]
     name, unit = r["metric"], r["unit"]
     engine = "exact engine" if r["engine"] == "exact" else os.path.basename(r["engine"])
-    lines = [f"{name} of {r['samples']} samples ({s['sampling']}, seed {s['seed']}), {engine}"
+    drawn = (f"the first {r['samples']} of {s['samples']}, " if r["samples"] < s["samples"]
+             else "")
+    lines = [f"{name} of {r['samples']} samples ({drawn}{s['sampling']}, seed {s['seed']}), "
+             f"{engine}"
              + (f", {s['seconds']:g} s" if "seconds" in s else ""),
              s["description"],
              f"base {name} = {r['base_value']:.4g} {unit}", ""]
     q = r["quantiles"]
+    counted = r["samples"] - r["failed"]
     lines.append("quantile " + "".join(f"{k + ' %':>11}" for k in q))
-    lines.append(f"{name} ({unit})".ljust(9) + "".join(f"{_value(v, unit):>11}"
-                                                      for v in q.values()))
-    if r["censored_quantiles"]:
-        lines.append(f"  (censored: beyond {r['end_s']:g} s, where the solves end)")
+    lines.append(f"{name} ({unit})".ljust(9) + "".join(
+        f"{_value(v) if counted else '-':>11}" for v in q.values()))
+    if r["censored_quantiles"] and counted:
+        lines.append("  (censored: " + (f"beyond {r['end_s']:g} s, where the solves end)"
+                                        if r["engine"] == "exact" else
+                                        "not reached before the runs ended)"))
     lines.append("")
     spread = ("none" if r["factor"] is None else
               f"× {r['factor']:.3g} ({r['factor_from']})")
@@ -127,7 +133,7 @@ def summary(found: Uncertainty) -> str:
                  f"{r['crossed_cutoff']['samples']}")
     if "exact" in r:
         e = r["exact"]
-        lines.append(f"exact engine on the same samples: median {_value(e['quantiles']['50'], unit)}"
+        lines.append(f"exact engine on the same samples: median {_value(e['quantiles']['50'])}"
                      f", largest |ln(program/exact)| "
                      + ("-" if e["largest_abs_ln_difference"] is None else
                         f"{e['largest_abs_ln_difference']:.2g} (sample "

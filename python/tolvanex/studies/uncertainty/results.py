@@ -38,7 +38,7 @@ def statistics(values, states) -> dict:
     """Counts, quantiles and spread of one set of values."""
     states = np.asarray(states)
     q = quantiles(values, states, log=True)
-    return {"samples": int(np.sum(states != FAILED)),
+    return {"samples": int(len(states)),
             "censored": int(np.sum(states == CENSORED)),
             "failed": int(np.sum(states == FAILED)), "quantiles": q,
             "censored_quantiles": [k for k, v in q.items() if v is None],
@@ -46,16 +46,21 @@ def statistics(values, states) -> dict:
 
 
 def _shift_note(base, metric, shift_sensitivity: float) -> str:
+    """What a common shift does to a time metric: with every barrier + δ,
+    every time is multiplied by exactly exp(δ·4184/(8.314·298)), so the
+    sensitivities add up to 4184/(8.314·298), except for the fixed
+    constants of the organomercurial binding."""
     if metric.is_rate or math.isnan(shift_sensitivity):
         return ""
     exact = PER_KCAL
-    text = (f"a common shift δ of every barrier: ∂ln {metric.name}/∂δ = "
-            f"{shift_sensitivity:.6g} per kcal/mol")
+    text = f"common shift δ: ∂ln {metric.name}/∂δ = {shift_sensitivity:.6g} per kcal/mol"
     if base.is_organomercurial:
-        return (text + f", not the {exact:.6g} that rescales time exactly: the binding of "
-                "the organomercurial has fixed constants, which a shift does not move")
-    return text + (f" (every time × exp(δ·4184/(8.314·298)): {exact:.6g} per kcal/mol, "
-                   "as long as no barrier crosses the cut-off)")
+        return (text + f", not {exact:.6g}: the organomercurial binding has fixed constants, "
+                "which a shift does not move, so time is not rescaled exactly")
+    if abs(shift_sensitivity / exact - 1) > 1e-3:
+        return (text + f", not the exact {exact:.6g} = 4184/(8.314·298): a barrier at the "
+                "cut-off, or the solves are not accurate")
+    return text + f"; exactly {exact:.6g} = 4184/(8.314·298), every time × exp({exact:.6g}·δ)"
 
 
 def _notes(result: dict, metric) -> list[str]:

@@ -248,9 +248,12 @@ def study_record(folder: str, manifest: dict) -> dict:
 
 def _with_program(base, m, model, settings, program, jobs, out, dry_run, progress, say,
                   slurm):
-    values = ExactValues(base.replace(**({"wanted_time": m.time_s} if m.is_rate else {})), m,
-                         settings["end"])
+    values = ExactValues(base, m, settings["end"])
     settings["base_value"] = reached_at_base(values)
+    if not m.is_rate and settings["base_value"] > base.wanted_time:
+        raise InvalidValue(f"{m.name} of the base barriers is {settings['base_value']:.4g} s, "
+                           f"after the wanted time {base.wanted_time:g} s at which the runs "
+                           "stop: give a later wanted_time (--set wanted_time=...)")
     _, barriers = drawn(base, model, settings)
     width = len(str(settings["samples"]))
     cases = [(f"sample{k:0{width}d}", {f"barrier{i}": repr(float(b))
