@@ -90,6 +90,10 @@ def _value(x) -> str:
     return "censored" if x is None else f"{x:.4g}"
 
 
+def _factor(x: float) -> str:
+    return f"{x:.2f}" if x < 100 else f"{x:.3g}"
+
+
 def _share(x) -> str:
     return "    -" if x is None or not math.isfinite(x) else f"{x:5.2f}"
 
@@ -117,8 +121,9 @@ def summary(found: Uncertainty) -> str:
              f"base {name} = {r['base_value']:.4g} {unit}", ""]
     q = r["quantiles"]
     counted = r["samples"] - r["failed"]
-    lines.append("quantile " + "".join(f"{k + ' %':>11}" for k in q))
-    lines.append(f"{name} ({unit})".ljust(9) + "".join(
+    label = f"{name} ({unit})"
+    lines.append("quantile".ljust(len(label)) + "".join(f"{k + ' %':>11}" for k in q))
+    lines.append(label.ljust(8) + "".join(
         f"{_value(v) if counted else '-':>11}" for v in q.values()))
     if r["censored_quantiles"] and counted:
         lines.append("  (censored: " + (f"beyond {r['end_s']:g} s, where the solves end)"
@@ -126,9 +131,9 @@ def summary(found: Uncertainty) -> str:
                                         "not reached before the runs ended)"))
     lines.append("")
     spread = ("none" if r["factor"] is None else
-              f"× {r['factor']:.3g} ({r['factor_from']})")
+              f"× {_factor(r['factor'])} ({r['factor_from']})")
     lines.append(f"one standard deviation of ln {name}: {spread}; linear estimate "
-                 f"× {r['linear_factor']:.3g}")
+                 f"× {_factor(r['linear_factor'])}")
     lines.append(f"censored {r['censored']}, failed {r['failed']}, across the cut-off "
                  f"{r['crossed_cutoff']['samples']}")
     if "exact" in r:

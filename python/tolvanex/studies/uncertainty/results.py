@@ -10,7 +10,7 @@ import numpy as np
 import pandas as pd
 
 from ...model import mechanism
-from ...model.mechanism import BARRIER_CUTOFF
+from ...model.mechanism import BARRIER_CUTOFF, TEMPERATURE
 from ...model.parameters import BARRIER_COUNT
 from ..rate_metric import PER_KCAL
 from .exact_values import CENSORED, FAILED, REACHED
@@ -52,15 +52,16 @@ def _shift_note(base, metric, shift_sensitivity: float) -> str:
     constants of the organomercurial binding."""
     if metric.is_rate or math.isnan(shift_sensitivity):
         return ""
-    exact = PER_KCAL
+    kelvin = getattr(base, "temperature", None) or TEMPERATURE
+    exact, rule = PER_KCAL * TEMPERATURE / kelvin, f"4184/(8.314·{kelvin:g})"
     text = f"common shift δ: ∂ln {metric.name}/∂δ = {shift_sensitivity:.6g} per kcal/mol"
     if base.is_organomercurial:
         return (text + f", not {exact:.6g}: the organomercurial binding has fixed constants, "
                 "which a shift does not move, so time is not rescaled exactly")
     if abs(shift_sensitivity / exact - 1) > 1e-3:
-        return (text + f", not the exact {exact:.6g} = 4184/(8.314·298): a barrier at the "
-                "cut-off, or the solves are not accurate")
-    return text + f"; exactly {exact:.6g} = 4184/(8.314·298), every time × exp({exact:.6g}·δ)"
+        return (text + f", not the exact {exact:.6g} = {rule}: a barrier at the cut-off, or "
+                "the solves are not accurate")
+    return text + f"; exactly {exact:.6g} = {rule}, every time × exp({exact:.6g}·δ)"
 
 
 def _notes(result: dict, metric) -> list[str]:
