@@ -190,7 +190,8 @@ def barrier_table(base, model, result: dict, why) -> pd.DataFrame:
                        step=mechanism.step_of_barrier(i).number, note=why[i - 1])
         elif factor is not None:
             sens = sum(result["sensitivities"][f"barrier{b}"] or 0.0 for b in factor.barriers)
-            row.update(sensitivity_per_kcal=sens)
+            row.update(sensitivity_per_kcal=sens,
+                       **({"step": int(name[4:])} if factor.kind == "step" else {}))
         rows.append(row)
     table = pd.DataFrame(rows).set_index("name")
     table["step"] = table["step"].astype("Int64")
