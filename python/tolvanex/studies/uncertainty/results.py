@@ -170,7 +170,8 @@ def barrier_table(base, model, result: dict, why) -> pd.DataFrame:
         factor, sd = factors.get(name, (None, math.nan))
         shares = result["variance_shares"].get(name, {})
         kind = factor.kind if factor else ("barrier" if name.startswith("barrier") else "group")
-        moves = (" ".join(f"barrier{b}" for b in factor.barriers) if factor else
+        moves = ("every barrier" if factor and factor.kind == "shift" else
+                 " ".join(f"barrier{b}" for b in factor.barriers) if factor else
                  " ".join(shares.get("factors", [])) if kind == "group" else name)
         row = {"name": name, "kind": kind, "moves": moves, "sd_kcal_per_mol": sd,
                "sensitivity_per_kcal": math.nan,
