@@ -148,7 +148,10 @@ def summary(found: Uncertainty) -> str:
     lines += ["", _carriers(r)]
     lines += [f"note: {n}" for n in r["notes"]]
     if not r["variance_shares"]:
-        lines.append("no Sobol shares: add --shares N (N·(factors + 2) solves)")
+        solves = 256 * (len(r["error_model"]["factors"]) + 2)
+        pace = (f", about {s['seconds'] / r['samples'] * solves:.0f} s at this study's pace"
+                if s.get("seconds") else "")
+        lines.append(f"no Sobol shares: --shares 256 would cost up to {solves:,} solves{pace}")
     else:
         c = r["shares_cost"]
         lines.append(f"Sobol shares: {c['samples']} base samples, {c['evaluations']:,} solves, "
