@@ -25,8 +25,9 @@ from .scans.summary import summary  # noqa: E402
 from .studies.comparison import compare_with_exact  # noqa: E402
 from .studies.fit import FitResult, fit  # noqa: E402
 from .studies.rate_control import rate_control  # noqa: E402
+from .studies.uncertainty import uncertainty  # noqa: E402
 
 __all__ = ["Parameters", "Run", "RunError", "run", "scan", "summary", "collect", "rate_control",
            "ScanInterrupted", "SlurmOptions", "SlurmError", "compare_with_exact",
            "exact_solution", "exact_time_to", "solve_exact", "solve", "Solution", "TolvanexError",
-           "fit", "FitResult", "__version__"]
+           "fit", "FitResult", "uncertainty", "__version__"]
