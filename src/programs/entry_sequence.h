@@ -17,7 +17,7 @@
 // SIGTERM ended the run early.
 #pragma once
 
-#include "integrator/integrator_iteration.h"
+#include "integrator/flux_pruning.h"
 
 namespace tolvanex {
 
