@@ -34,11 +34,11 @@ RunParameters example_parameters(const std::string& name) {
 }
 
 template <FluxPruning pruning>
-void blocks(benchmark::State& state, const char* example, double warm_up, bool avx) {
+void blocks(benchmark::State& state, const char* example, double warm_up, LoopCopy widest) {
   std::FILE* sink = std::fopen("/dev/null", "w");
   const OutputStreams out{sink, sink, sink, "/dev/null", "/dev/null"};
   const RunParameters parameters = example_parameters(example);
-  auto start = std::make_unique<Run<pruning>>(parameters, out, RunOptions{.avx_loop = avx});
+  auto start = std::make_unique<Run<pruning>>(parameters, out, RunOptions{.widest_loop_copy = widest});
   while (start->records().progress.total_iterations < warm_up && !start->over()) start->run_block();
   auto run = std::make_unique<Run<pruning>>(*start);
   double iterations = 0;
@@ -58,16 +58,16 @@ void blocks(benchmark::State& state, const char* example, double warm_up, bool a
 }
 
 void tolvanex(benchmark::State& s, const char* example, double warm_up) {
-  blocks<FluxPruning::On>(s, example, warm_up, true);
+  blocks<FluxPruning::On>(s, example, warm_up, LoopCopy::Avx512);
 }
 void tolvanex_unpruned(benchmark::State& s, const char* example, double warm_up) {
-  blocks<FluxPruning::Off>(s, example, warm_up, true);
+  blocks<FluxPruning::Off>(s, example, warm_up, LoopCopy::Avx512);
 }
 void tolvanex_baseline(benchmark::State& s, const char* example, double warm_up) {
-  blocks<FluxPruning::On>(s, example, warm_up, false);
+  blocks<FluxPruning::On>(s, example, warm_up, LoopCopy::Baseline);
 }
 void tolvanex_unpruned_baseline(benchmark::State& s, const char* example, double warm_up) {
-  blocks<FluxPruning::Off>(s, example, warm_up, false);
+  blocks<FluxPruning::Off>(s, example, warm_up, LoopCopy::Baseline);
 }
 
 BENCHMARK_CAPTURE(tolvanex, mera, "mera", 500000);

@@ -36,13 +36,14 @@ work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 # The loop head: where the loop goes on after the iteration counter
 # (incremented in eax, converted to double and compared with the block
 # length): the target of the jump back, or the instruction after the jump
-# out of the loop, in the copy
-# of the block loop that this machine runs (the AVX one where it can).
+# out of the loop, in the copy of the block loop that this machine runs (the
+# AVX-512 one where it can, else the AVX one).
 variant=baseline
 grep -qw avx /proc/cpuinfo 2>/dev/null && variant=avx
+grep -qw avx512f /proc/cpuinfo 2>/dev/null && grep -qw avx512vl /proc/cpuinfo && variant=avx512
 head=$(objdump -d --no-show-raw-insn "$bin" |
   awk -v v="$variant" '$0 ~ "<_ZN8tolvanex12_GLOBAL__N_1[0-9]+block_iterations_" v "ILNS_11FluxPruningE0" {f=1}
-       f && /cvtsi2sd %eax,/ {c=4}
+       f && /cvtsi2sd %eax,/ {c=6}
        next_one {sub(":", "", $1); print $1; exit}
        c > 0 && /\tja / {print $3; exit}
        c > 0 && /\tjbe / {next_one=1}

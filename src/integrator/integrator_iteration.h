@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "integrator/consistency_guard.h"
+#include "integrator/flux_pruning.h"
 #include "integrator/iteration_events.h"
 #include "integrator/model_evaluation.h"
 #include "integrator/progress.h"
@@ -17,10 +18,6 @@
 #include "simd/compiler_hints.h"
 
 namespace tolvanex {
-
-// Which of the two programs is being built: the full one drops negligible
-// net fluxes after every evaluation, the other keeps them all.
-enum class FluxPruning { On, Off };
 
 // Everything one iteration reads and changes; owned by the run.
 struct IterationRecords {

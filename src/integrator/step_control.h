@@ -10,7 +10,7 @@
 //  - overshoot: S may rise by at most a tenth of the room left below S0;
 //  - tightening (first target2 iterations of each block): the step is divided
 //    by 3, up to 30 times, while a trial step turns a growing intermediate
-//    into a falling one;
+//    into a falling one (timestep_tightening.h);
 //  - cap: at most 10 x the Basic Timestep.
 // Ties between equal ratios go to the species earlier in each fixed list.
 #pragma once
@@ -21,6 +21,7 @@
 #include "integrator/iteration_events.h"
 #include "integrator/model_evaluation.h"
 #include "integrator/progress.h"
+#include "integrator/timestep_tightening.h"
 #include "model/reaction_network.h"
 #include "setup/run_parameters.h"
 #include "simd/compiler_hints.h"
@@ -42,7 +43,6 @@ struct StepControl {
 };
 
 inline constexpr double kFirstAmount = 1e-39;  // mol/L formed by a species' first step
-inline constexpr int kMaxTighteningCycles = 30;
 inline constexpr double kTimestepCapFactor = 10;
 
 // Rarely taken parts, kept out of the iteration's straight path. (They take
@@ -63,17 +63,6 @@ FirstAmountOutcome apply_first_amounts(const SpeciesState& s, const SpeciesRates
 // that lets S rise by a tenth of the room left.
 double correct_overshoot(const SpeciesState& s, double dS, const RunParameters& p, double timestep,
                          double maxratio, double target, IterationEvents& events);
-
-// The tightening check: the step divided by 3 as long as a trial step of
-// that length would turn a growing intermediate into a falling one (at most
-// 30 times); adds the iteration to the block's tightening statistics.
-double tighten_timestep(const SpeciesState& s, const ModelEvaluation& e, const NetworkConstants& c,
-                        double timestep, double maxratio, BlockCounters& counters);
-
-// Derivatives of a trial state one step of length dt ahead of s (fluxes never
-// pruned). Only the derivatives of the tightening list are meaningful.
-SpeciesRates trial_rates(const SpeciesState& s, const SpeciesRates& d, const NetworkConstants& c,
-                         double dt);
 
 // The rules of every iteration.
 

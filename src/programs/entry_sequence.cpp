@@ -25,6 +25,7 @@ int console_status(int status) { return flush_console(stdout) ? status : 1; }
 template <FluxPruning pruning>
 int run_program(int argc, const char* const* argv) {
   if (!open_closed_standard_descriptors()) return 1;
+  report_broken_pipes_as_write_errors();
   const int user_argument_count = argc - 1;
   if (user_argument_count == 1) {
     // Single words the program would otherwise refuse for their count.

@@ -1,6 +1,7 @@
 // The program itself: from the command line to the closed output files.
 //
-// 0. A closed standard descriptor is opened on /dev/null.
+// 0. A closed standard descriptor is opened on /dev/null; SIGPIPE is
+//    ignored, so that a pipe without a reader is a write error.
 // 1. --help or -h alone prints the usage text, --version the version (exit
 //    0); any other wrong argument count prints the usage text (exit 2). No
 //    file is touched.
@@ -17,7 +18,7 @@
 // SIGTERM ended the run early.
 #pragma once
 
-#include "integrator/integrator_iteration.h"
+#include "integrator/flux_pruning.h"
 
 namespace tolvanex {
 

@@ -1,6 +1,7 @@
 #include "programs/standard_descriptors.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,15 @@ bool open_closed_standard_descriptors() {
     return false;
   }
   return true;
+}
+
+void report_broken_pipes_as_write_errors() {
+  // The disposition would pass to a program started from this one; the
+  // programs start none.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 }  // namespace tolvanex

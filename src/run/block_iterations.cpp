@@ -64,36 +64,58 @@ __attribute__((target("avx"))) IterationVerdict block_iterations_avx(
 }
 #endif
 
+#if TOLVANEX_AVX512_LOOP
+// The same code again with the AVX-512 (EVEX) encodings, whose 32 vector
+// registers hold values that the other copies keep on the stack. The
+// operations stay the same scalar and two-lane ones, on the same operands.
+template <FluxPruning pruning>
+__attribute__((target("avx512f,avx512vl"))) IterationVerdict block_iterations_avx512(
+    RunRecords& run, const NetworkConstants& network, const RunParameters& parameters,
+    double block_length, const OutputStreams& out) {
+  return block_iterations<pruning>(run, network, parameters, block_length, out);
+}
+#endif
+
 }  // namespace
 
-bool avx_loop_available() {
-#if TOLVANEX_AVX_LOOP
-  // The check covers the operating system's support for the AVX registers.
-  return __builtin_cpu_supports("avx");
-#else
-  return false;
+LoopCopy widest_loop_copy() {
+  // The checks cover the operating system's support for the registers.
+#if TOLVANEX_AVX512_LOOP
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
+    return LoopCopy::Avx512;
+  }
 #endif
+#if TOLVANEX_AVX_LOOP
+  if (__builtin_cpu_supports("avx")) return LoopCopy::Avx;
+#endif
+  return LoopCopy::Baseline;
 }
 
 template <FluxPruning pruning>
 IterationVerdict run_block_iterations(RunRecords& run, const NetworkConstants& network,
                                       const RunParameters& parameters, double block_length,
-                                      const OutputStreams& out, bool use_avx) {
-#if TOLVANEX_AVX_LOOP
-  if (use_avx) return block_iterations_avx<pruning>(run, network, parameters, block_length, out);
-#else
-  (void)use_avx;
+                                      const OutputStreams& out, LoopCopy copy) {
+  switch (copy) {
+#if TOLVANEX_AVX512_LOOP
+    case LoopCopy::Avx512:
+      return block_iterations_avx512<pruning>(run, network, parameters, block_length, out);
 #endif
-  return block_iterations_baseline<pruning>(run, network, parameters, block_length, out);
+#if TOLVANEX_AVX_LOOP
+    case LoopCopy::Avx:
+      return block_iterations_avx<pruning>(run, network, parameters, block_length, out);
+#endif
+    default:
+      return block_iterations_baseline<pruning>(run, network, parameters, block_length, out);
+  }
 }
 
 template IterationVerdict run_block_iterations<FluxPruning::On>(RunRecords&,
                                                                 const NetworkConstants&,
                                                                 const RunParameters&, double,
-                                                                const OutputStreams&, bool);
+                                                                const OutputStreams&, LoopCopy);
 template IterationVerdict run_block_iterations<FluxPruning::Off>(RunRecords&,
                                                                  const NetworkConstants&,
                                                                  const RunParameters&, double,
-                                                                 const OutputStreams&, bool);
+                                                                 const OutputStreams&, LoopCopy);
 
 }  // namespace tolvanex

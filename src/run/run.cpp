@@ -1,5 +1,7 @@
 #include "run/run.h"
 
+#include <algorithm>
+
 #include "report/console_messages.h"
 #include "report/console_report.h"
 #include "report/output_files.h"
@@ -14,7 +16,7 @@ template <FluxPruning pruning>
 Run<pruning>::Run(const RunParameters& parameters, const OutputStreams& out, RunOptions options)
     : parameters_(parameters),
       out_(out),
-      avx_loop_(options.avx_loop && avx_loop_available()),
+      loop_copy_(std::min(options.widest_loop_copy, widest_loop_copy())),
       control_{parameters.wanted_time, false} {
   SpeciesState& state = records_.state;
   state = initial_state(parameters_);
@@ -51,7 +53,7 @@ bool Run<pruning>::run_block() {
   progress.block_length = next_block_length(parameters_, progress, counters);
   counters = BlockCounters{};
   if (run_block_iterations<pruning>(records_, network_, parameters_, progress.block_length, out_,
-                                    avx_loop_) == IterationVerdict::Error) {
+                                    loop_copy_) == IterationVerdict::Error) {
     control_.stop();
   }
 

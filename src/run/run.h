@@ -11,8 +11,9 @@
 #pragma once
 
 #include "integrator/integrator_iteration.h"
-#include "run/run_records.h"
 #include "report/output_streams.h"
+#include "run/block_iterations.h"
+#include "run/run_records.h"
 #include "run/run_control.h"
 #include "setup/run_parameters.h"
 
@@ -20,7 +21,8 @@ namespace tolvanex {
 
 struct RunOptions {
   bool resting_route = true;  // the full program's shortcut, where the network allows it
-  bool avx_loop = true;       // the AVX copy of the block loop, where the machine has it
+  // The widest copy of the block loop to run, where the machine has it.
+  LoopCopy widest_loop_copy = LoopCopy::Avx512;
 };
 
 template <FluxPruning pruning>
@@ -46,7 +48,7 @@ class Run {
   RunParameters parameters_;
   NetworkConstants network_;
   OutputStreams out_;
-  bool avx_loop_;
+  LoopCopy loop_copy_;
   RunControl control_;
   RunRecords records_;
 };

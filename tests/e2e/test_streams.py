@@ -1,6 +1,6 @@
 """The programs' standard streams in a hostile environment: closed at start,
-unwritable, or a slow pipe (and a trace file that is a FIFO) while SIGTERM
-arrives."""
+unwritable, a pipe whose reader leaves mid-run, or a slow pipe (and a trace
+file that is a FIFO) while SIGTERM arrives."""
 
 import fcntl
 import os
@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from test_programs import INTERRUPTED, PROGRAMS, Runs, example
+from test_programs import INTERRUPTED, PROGRAMS, Runs, example, files
 
 
 def blocked(process):
@@ -50,6 +50,19 @@ class StandardStreams(Runs):
                 result.append(f.read())
         return result
 
+    def empty_folder(self):
+        for name in os.listdir(self.folder.name):
+            os.remove(self.path(name))
+
+    def rows(self, words):
+        """The rows of the trace file's and the flux file's one run; every row
+        complete (the reader warns of any that is not)."""
+        warnings = []
+        trace = files.read_trace(self.path(words[-1]), warnings.append)
+        flux = files.read_flux(self.path("flux_analysis.txt"), warnings.append)
+        self.assertEqual((warnings, len(trace), len(flux)), ([], 1, 1))
+        return trace[0].rows, flux[0].rows
+
     def test_closed_descriptors_never_become_data_files(self):
         # With 0, 1 and 2 closed the trace file would be opened as 0 and the
         # flux file as 1: the console and the warning must go nowhere.
@@ -74,8 +87,7 @@ class StandardStreams(Runs):
             for kind, message in (("/dev/full", full),
                                   ("closed pipe", "tolvanex: cannot write standard output: "
                                    "Broken pipe\n")):
-                for name in os.listdir(self.folder.name):
-                    os.remove(self.path(name))
+                self.empty_folder()
                 words = example("mera")
                 if kind == "closed pipe":  # SIGPIPE stays ignored, as Python has it
                     read_end, out = os.pipe()
@@ -90,6 +102,35 @@ class StandardStreams(Runs):
                 # The run stops at the first block end; its rows are kept.
                 trace, flux = self.complete_tables(words, "\n average time  ")
                 self.assertEqual(len(trace.rows), 2)
+
+    def test_console_pipe_whose_reader_leaves_ends_the_run_after_a_block(self):
+        # `program ... | head -1`, with SIGPIPE at its default as a shell
+        # leaves it (restore_signals): the run must not die in the middle of
+        # a row. The pipe holds 64 KiB of the 0.7 MB console, so the reader
+        # leaves mid-run.
+        words = example("mera")
+        for program in PROGRAMS:
+            self.empty_folder()
+            self.run_program(program, words)
+            full_bytes, full_rows = self.contents(words), self.rows(words)
+            self.empty_folder()
+            started = subprocess.Popen([program] + words, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, text=True, cwd=self.folder.name)
+            self.assertEqual(started.stdout.readline(), "\n")
+            started.stdout.close()
+            err = started.stderr.read()
+            started.stderr.close()
+            self.assertEqual((started.wait(120), err),
+                             (1, "tolvanex: cannot write standard output: Broken pipe\n"))
+            # Each file holds the full run's bytes up to the end of a row (a
+            # trace row ends with a tab and a blank, a flux row with a line end
+            # and a blank), and the rows of the same blocks, each complete.
+            for written, full, row_end in zip(self.contents(words), full_bytes, (b" \t ", b"\n ")):
+                self.assertEqual(full[:len(written)], written)
+                self.assertTrue(written.endswith(row_end))
+            trace, flux = self.rows(words)
+            self.assertTrue(2 <= len(trace) < len(full_rows[0]), len(trace))
+            self.assertEqual((trace, flux), (full_rows[0][:len(trace)], full_rows[1][:len(trace)]))
 
     def test_sigterm_during_a_blocked_console_write(self):
         words = example("mera", p2="1e-320", p5="1000")  # many minutes
