@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from test_programs import INTERRUPTED, PROGRAMS, Runs, example, files
+from test_programs import INTERRUPTED, PROGRAMS, Runs, example, read_flux, read_trace
 
 
 def blocked(process):
@@ -58,8 +58,8 @@ class StandardStreams(Runs):
         """The rows of the trace file's and the flux file's one run; every row
         complete (the reader warns of any that is not)."""
         warnings = []
-        trace = files.read_trace(self.path(words[-1]), warnings.append)
-        flux = files.read_flux(self.path("flux_analysis.txt"), warnings.append)
+        trace = read_trace(self.path(words[-1]), warnings.append)
+        flux = read_flux(self.path("flux_analysis.txt"), warnings.append)
         self.assertEqual((warnings, len(trace), len(flux)), ([], 1, 1))
         return trace[0].rows, flux[0].rows
 
