@@ -3,6 +3,7 @@
 import json
 import os
 import shutil
+import subprocess
 
 from common import (EXAMPLES_DIR, TOOLS_DIR, TempDir, example_words, run_here, run_program,
                     run_tool)
@@ -33,6 +34,17 @@ class CheckTool(TempDir):
         rows = {line.split()[0]: line.split() for line in result.stdout.splitlines() if line}
         self.assertEqual(rows["P"][-1], "yes")
         self.assertLess(abs(float(rows["t50"][-1])), 1e-3)
+        self.assertIn("exact solution: the CVODE engine", result.stdout)
+        # Without the engine, SciPy's Radau answers the same, slower.
+        env = dict(os.environ, TOLVANEX_ENGINE_MODULE="", PYTHONDONTWRITEBYTECODE="1")
+        radau = subprocess.run([CHECK, self.path("unpruned")], capture_output=True, text=True,
+                               env=env, timeout=300)
+        self.assertIn("exact solution: SciPy's Radau (the engine is not built)", radau.stdout)
+        figures = [{line.split()[0]: float(line.split()[1]) for line in r.splitlines()[3:19]}
+                   for r in (result.stdout, radau.stdout)]
+        self.assertEqual(figures[0].keys(), figures[1].keys())
+        for name, value in figures[0].items():                 # of the enzyme amount
+            self.assertAlmostEqual(value, figures[1][name], delta=1e-9, msg=name)
 
     def test_pruned_run_found_through_its_scan(self):
         # tolvanex never lets D form (its flux23 runs backwards and is
