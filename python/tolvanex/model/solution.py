@@ -59,11 +59,13 @@ def _columns(parameters) -> list[str]:
 def species_frame(parameters, times, amounts) -> pd.DataFrame:
     """Amounts over `STATE` (rows: `times`) as a solution's DataFrame: index
     ``time_s``, apoMerB = O1 + O2 + O3, columns as `_columns`."""
-    frame = pd.DataFrame(np.asarray(amounts, dtype=float).reshape(len(times), len(STATE)),
-                         columns=list(STATE),
-                         index=pd.Index(np.asarray(times, dtype=float), name="time_s"))
-    frame["apoMerB"] = frame["O1"] + frame["O2"] + frame["O3"]
-    return frame[_columns(parameters)]
+    a = np.asarray(amounts, dtype=float).reshape(len(times), len(STATE))
+    released = sum(a[:, STATE.index(n)] for n in ("O1", "O2", "O3"))
+    columns = _columns(parameters)
+    data = np.column_stack([released if c == "apoMerB" else a[:, STATE.index(c)]
+                            for c in columns])
+    return pd.DataFrame(data, columns=columns,
+                        index=pd.Index(np.asarray(times, dtype=float), name="time_s"))
 
 
 def _times(times, end: float) -> np.ndarray:
