@@ -38,10 +38,8 @@ def example(name):
 
 
 def random_parameters(rng, conditions=False):
-    """An example with every barrier moved by up to 1.5 kcal/mol and the pH
-    by up to 0.5; with `conditions` also at a temperature from 280 to 320 K
-    and its pKa moved by up to 1.5 (the engine and the SciPy equations take
-    both, each in its own code)."""
+    """An example with every barrier moved by up to 1.5 kcal/mol and the pH by
+    up to 0.5; with `conditions` also at 280 to 320 K and pKa moved by 1.5."""
     p = example(rng.choice(EXAMPLES))
     for i, b in enumerate(p.barriers, start=1):
         p[f"barrier{i}"] = round(b + rng.uniform(-1.5, 1.5), 3)

@@ -55,7 +55,11 @@ def check_points(points) -> None:
     """Refuse, before anything is solved, a point the engine refuses (the
     engine's own checks, e.g. a pH whose hydrogen ion is no finite number),
     naming its folder; EngineNotFound when the engine is not built."""
-    engine.load()
+    try:
+        engine.load()
+    except engine.EngineNotFound as e:
+        raise engine.EngineNotFound(f"{e}; or run a program instead (--program "
+                                    "tolvanex_unpruned)") from None
     for point in points:
         try:
             engine.solve(point.parameters, 0.0)
