@@ -57,7 +57,8 @@ def parser() -> argparse.ArgumentParser:
     """
     p = ArgumentParser(prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
                 description="Degree of rate control of every step: both barriers of each "
-                "step lowered and raised by --delta, each case a run of its own.",
+                "step lowered and raised by --delta, each case a solve of the exact engine "
+                "(or a program's run) of its own.",
                 epilog="Example: tolvanex-rate-control examples/glutathione.args "
                 "--out studies/glutathione")
     p.add_argument("args_file", nargs="?", help="arguments file of the base run")
@@ -72,7 +73,7 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--delta", type=float, default=0.1, metavar="KCAL",
                    help="how far both barriers of a step move, kcal/mol (default 0.1)")
     p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
-                   help="runs at a time (default: %(default)s)")
+                   help="solves or runs at a time (default: %(default)s)")
     p.add_argument("--engine", choices=[EXACT],
                    help="the exact engine (the default): every case solved here, 39 solves "
                         "in about a second")

@@ -293,6 +293,9 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             cases = cases or recorded.get("cases")
         if program is None and engine is None:
             program = recorded.get("program")
+            if not program:
+                raise InvalidValue(f"{out}: scan.json does not record what ran; give --program "
+                                   "or --engine exact")
         traces = traces or bool(recorded.get("traces"))
     program = study_program(program, engine, files=dry_run or slurm is not None)
     base, args_file = _base(base)
