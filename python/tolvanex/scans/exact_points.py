@@ -36,7 +36,7 @@ from ..runs import folder as rf
 from ..runs.programs import EXACT
 from .progress import Progress
 
-RESULT = "solution.json"
+RESULT = rf.SOLUTION
 TRACE_CSV = "trace.csv"
 FLUX_CSV = "fluxes.csv"
 #: The fractions of the enzyme amount every point's solve finds the times of:
