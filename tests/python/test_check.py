@@ -2,7 +2,9 @@
 
 import json
 import os
+import re
 import shutil
+import subprocess
 
 from common import (EXAMPLES_DIR, TOOLS_DIR, TempDir, example_words, run_here, run_program,
                     run_tool)
@@ -33,6 +35,15 @@ class CheckTool(TempDir):
         rows = {line.split()[0]: line.split() for line in result.stdout.splitlines() if line}
         self.assertEqual(rows["P"][-1], "yes")
         self.assertLess(abs(float(rows["t50"][-1])), 1e-3)
+        self.assertIn("exact solution: the CVODE engine", result.stdout)
+        # Without the engine, SciPy's Radau answers the same, slower.
+        env = dict(os.environ, TOLVANEX_ENGINE_MODULE="", PYTHONDONTWRITEBYTECODE="1")
+        radau = subprocess.run([CHECK, self.path("unpruned")], capture_output=True, text=True,
+                               env=env, timeout=300)
+        self.assertIn("exact solution: SciPy's Radau (the engine is not built)", radau.stdout)
+        largest = [float(re.search(r"\(largest: \w+, (\S+)", r)[1])
+                   for r in (result.stdout, radau.stdout)]
+        self.assertAlmostEqual(largest[0], largest[1], delta=1e-9)      # of the enzyme amount
 
     def test_pruned_run_found_through_its_scan(self):
         # tolvanex never lets D form (its flux23 runs backwards and is

@@ -37,14 +37,17 @@ def example(name):
     return Parameters.read(os.path.join(EXAMPLES_DIR, name + ".args"))
 
 
-def random_parameters(rng):
-    """An example with every barrier moved by up to 1.5 kcal/mol and the pH
-    by up to 0.5."""
+def random_parameters(rng, conditions=False):
+    """An example with every barrier moved by up to 1.5 kcal/mol and the pH by
+    up to 0.5; with `conditions` also at 280 to 320 K and pKa moved by 1.5."""
     p = example(rng.choice(EXAMPLES))
     for i, b in enumerate(p.barriers, start=1):
         p[f"barrier{i}"] = round(b + rng.uniform(-1.5, 1.5), 3)
     p.pH = round(p.pH + rng.uniform(-0.5, 0.5), 3)
     p.wanted_time = 1e4
+    if conditions:
+        p.temperature = round(rng.uniform(280, 320), 2)
+        p.pKa = round(p.pKa + rng.uniform(-1.5, 1.5), 3)
     return p
 
 
@@ -79,7 +82,7 @@ class AgainstSciPy(unittest.TestCase):
         rng = random.Random(24)
         reached = 0
         for draw in range(24):
-            p = random_parameters(rng)
+            p = random_parameters(rng, conditions=draw % 3 == 2)
             with self.subTest(draw=draw, parameters=p):
                 reached += np.isfinite(self.compare(p).fraction_times).all()
         self.assertGreater(reached, 20)

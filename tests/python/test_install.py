@@ -68,8 +68,8 @@ class Install(unittest.TestCase):
         self.assertEqual([line.split(",") for line in lines[1:]], raw_trace(trace)[1])
         with open(os.path.join(self.work, "base.args"), "w", encoding="utf-8") as f:
             f.write(" ".join(words) + "\n")
-        scan = self.run_here("tolvanex-scan", "base.args", "--vary", "pH=6.5,7",
-                             "--sequential", "--no-progress", "--out", "scan")
+        scan = self.run_here("tolvanex-scan", "base.args", "--vary", "pH=6.5,7", "--program",
+                             "tolvanex", "--sequential", "--no-progress", "--out", "scan")
         self.assertEqual(scan.returncode, 0, scan.stderr)
         with open(os.path.join(self.work, "scan", "scan.json"), encoding="utf-8") as f:
             manifest = json.load(f)

@@ -1,6 +1,7 @@
 """The mechanism table against what the programs print, and against the
 document that describes it."""
 
+import math
 import os
 import re
 import unittest
@@ -41,6 +42,25 @@ class RateConstantsAsPrinted(TempDir):
         k = rate_constants(Parameters.from_args(words))
         self.assertEqual((f"{k[5]:6.5e}", f"{k[6]:6.5e}", k[30]),
                          ("7.23390e+09", f"{6.13981e-32 * 0.001165:6.5e}", 0.0))
+
+    def test_other_temperatures(self):
+        # Each fixed number follows T as the Eyring constant of the barrier
+        # that gives it at 298 K; every equilibrium constant k_f / k_r as
+        # exp(-(dG_f - dG_r) 4184 / (8.314 T)).
+        from tolvanex.model import mechanism as m
+        glu = Parameters.from_args(example_words("glutathione"))
+        for t in (277.0, 310.0, 350.0):
+            c = m.step_constants(glu.replace(temperature=t))
+            for k, fixed in ((c.loc[39, "forward"], m.BINDING_FORWARD),
+                             (c.loc[39, "reverse"], m.BINDING_REVERSE),
+                             (m.monothiol_factor(t) * m.EYRING_PREFACTOR * t / 298,
+                              m.MONOTHIOL_FACTOR * m.EYRING_PREFACTOR)):
+                barrier = -math.log(fixed / m.EYRING_PREFACTOR) * 8.314 * 298 / 4184
+                self.assertAlmostEqual(k / m.eyring_rate_constant(barrier, t), 1, delta=1e-12)
+            for step in (m.step(1), m.step(5), m.step(23)):
+                gap = glu[f"barrier{step.forward_barrier}"] - glu[f"barrier{step.reverse_barrier}"]
+                self.assertAlmostEqual(c.loc[step.number, "forward"] / c.loc[step.number, "reverse"]
+                                       / math.exp(-gap * 4184 / (8.314 * t)), 1, delta=1e-12)
 
 
 class DocumentMatchesTables(unittest.TestCase):

@@ -4,6 +4,7 @@ and the argument list, and values that cannot be meant are refused by name."""
 import os
 
 from common import EXAMPLES_DIR, TempDir
+import tolvanex  # noqa: E402  (found through common)
 from tolvanex.model.parameters import NAMES, Parameters, position_from_end, read_argument_words
 
 EXAMPLES = sorted(f for f in os.listdir(EXAMPLES_DIR) if f.endswith(".args"))
@@ -68,3 +69,33 @@ class Refused(TempDir):
         self.assertRaisesRegex(ValueError, "bad.args: acceptor_type", Parameters.read,
                                self.path("bad.args"))
         self.assertEqual(Parameters.read(self.path("bad.args"), check=False).acceptor_type, 9.0)
+
+
+class Conditions(TempDir):
+    """pKa and temperature: the programs' values unless given, kept by
+    replace, never among the program's arguments; a program asked for other
+    values refuses before anything runs."""
+
+    def test_defaults_changes_and_refusals(self):
+        glu = Parameters.read(os.path.join(EXAMPLES_DIR, "glutathione.args"))
+        mera = Parameters.read(os.path.join(EXAMPLES_DIR, "mera.args"))
+        self.assertEqual((mera.pKa, glu.pKa, glu.temperature, glu.conditions), (6.0, 10.4, 298.0, {}))
+        q = glu.replace(PKA="9.0", temperature=310)
+        self.assertEqual((q.pKa, q.temperature, q.to_args()), (9.0, 310.0, glu.to_args()))
+        self.assertEqual(q.replace(pH=8).conditions, {"pKa": "9.0", "temperature": "310"})
+        self.assertNotEqual(q, glu)
+        self.assertEqual(q.replace(pKa=None, temperature=None), glu)
+        glu.replace(pKa="10.4", temperature=298).check_for_programs()   # the programs' own
+        with self.assertRaisesRegex(ValueError, r"^the programs hold pKa and temperature fixed: pKa "
+                                    r"9.0 \(the programs: 10.4\) and temperature 310 K \(the"):
+            q.check_for_programs()
+        for name, value in (("temperature", 0), ("temperature", "hot"), ("pKa", "nan")):
+            with self.assertRaisesRegex(ValueError, f"^{name} \\("):
+                q[name] = value
+        q.write(self.path("q.args"))                 # a note for the reader, not read back
+        self.assertEqual(Parameters.read(self.path("q.args")), glu)
+        with open(self.path("q.args"), encoding="utf-8") as f:
+            self.assertIn("# exact kinetics at pKa=9.0, temperature=310", f.read())
+        with self.assertRaisesRegex(ValueError, "the programs hold pKa"):
+            tolvanex.run(q, folder=self.path("refused"))
+        self.assertFalse(os.path.exists(self.path("refused")))

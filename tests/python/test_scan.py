@@ -1,4 +1,5 @@
-"""Scans (tolvanex.scan and tools/tolvanex-scan): summaries checked against
+"""Scans (tolvanex.scan and tools/tolvanex-scan): of the exact engine, the
+default, against tolvanex.solve; of a program, summaries checked against
 the runs' own files, values at exactly the wanted time, a dry run carried
 out by hand and collected (also from a folder of the earlier layout), an
 interrupted scan resumed to the summary of an uninterrupted one, the lock
@@ -27,6 +28,7 @@ from tolvanex.cli.scan import main as scan_main  # noqa: E402
 from tolvanex.scans.lock import FolderBusy  # noqa: E402
 from tolvanex.scans.manifest import NotAScan  # noqa: E402
 from tolvanex.plots.scan_picture import summary_figure  # noqa: E402
+from tolvanex.scans.summary import COLUMNS  # noqa: E402
 
 MERA, GLU, OM = (os.path.join(EXAMPLES_DIR, n + ".args")
                  for n in ("mera", "glutathione", "organomercurial"))
@@ -79,7 +81,10 @@ class Scan(TempDir):
                           "--plot", "--metric", "t90")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("4/4 runs done, 0 failed", result.stderr)
+        self.assertIn("note: tolvanex drops backward and negligible net fluxes", result.stderr)
+        self.assertIn("tolvanex: 4 runs, 4 ended well", result.stdout)
         rows = read_summary(out)
+        self.assertEqual({r["program"] for r in rows}, {"tolvanex"})
         self.assertEqual([(r["pH"], r["wanted_time"], r["ended"]) for r in rows],
                          [("6.9", "2e-5", "time reached"), ("6.9", "1000", "converted"),
                           ("7.2", "2e-5", "time reached"), ("7.2", "1000", "converted")])
@@ -205,6 +210,65 @@ class Scan(TempDir):
 
     def summary_without_wall(self, out):
         return [{k: v for k, v in r.items() if k != "wall_s"} for r in read_summary(out)]
+
+    def test_engine_by_default(self):
+        # The exact engine, the default: the summary columns of a program's
+        # scan with program = exact, each point's values those of
+        # tolvanex.solve, no files in the programs' formats.
+        out = self.path("exact")
+        r = run_here(scan_main, GLU, "--vary", "pH=8,9", "--vary", "pKa=9.5,10.4", "--out", out,
+                     "--no-progress", "--plot")
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        self.assertEqual(r.stdout.splitlines()[0], "exact (the CVODE engine): 4 points, 4 ended well")
+        rows = read_summary(out)
+        self.assertEqual(list(rows[0]), ["folder", "pH", "pKa"] + COLUMNS)
+        base = tolvanex.Parameters.read(GLU)
+        for row in rows:
+            with self.subTest(folder=row["folder"]):
+                s = tolvanex.solve(base.replace(pH=row["pH"], pKa=row["pKa"]))
+                self.assertEqual([row[c] for c in ("program", "ended", "exit_status",
+                                                   "iterations")], ["exact", "time reached", "0", ""])
+                for column, value in (("t50_s", s.time_to(0.5)), ("t90_s", s.time_to(0.9)),
+                                      ("P_at_wanted_mol_per_L", s.at(base.wanted_time)["P"])):
+                    self.assertAlmostEqual(float(row[column]) / value, 1, delta=1e-9, msg=column)
+                self.assertEqual(sorted(os.listdir(os.path.join(out, row["folder"]))),
+                                 ["arguments.args", "exit-status", "solution.json"])
+        # The issue's figure: t90 at pH 9 is 128.5 s, where tolvanex gives 114.5 s.
+        self.assertAlmostEqual(float(rows[3]["t90_s"]), 128.5, delta=0.05)
+        os.remove(os.path.join(out, rows[1]["folder"], "exit-status"))
+        self.assertEqual(tolvanex.collect(out)["ended"][1], "not run")
+        resumed = run_here(scan_main, "--resume", out, "--no-progress")
+        self.assertEqual(resumed.returncode, 0, resumed.stderr)
+        self.assertIn("3 of 4 runs finished, solving the others", resumed.stderr)
+        self.assertEqual(self.summary_without_wall(out),
+                         [{k: v for k, v in x.items() if k != "wall_s"} for x in rows])
+
+    def test_traces_and_refusals(self):
+        out = self.path("traces")
+        r = run_here(scan_main, OM, "--vary", "temperature=290,310", "--set", "time=0.05",
+                     "--engine", "exact", "--traces", "--out", out, "--no-progress")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        for row in read_summary(out):
+            with open(os.path.join(out, row["folder"], "trace.csv"), encoding="utf-8") as f:
+                table = list(csv.reader(f))
+            self.assertEqual((table[0][-3], float(table[-1][0])), ("P_Hg_dithiol_mol_per_L", 0.05))
+            self.assertAlmostEqual(float(table[-1][-3]) / float(row["P_at_wanted_mol_per_L"]), 1,
+                                   delta=1e-9)
+            self.assertTrue(os.path.exists(os.path.join(out, row["folder"], "fluxes.csv")))
+        cases = [(["--engine", "exact", "--program", program()], "not both"),
+                 (["--engine", "exact", "--dry-run"], "a dry run is for the programs' runs"),
+                 (["--engine", "exact", "--slurm"], "--slurm is for the programs' runs"),
+                 (["--program", program(), "--traces"], "--traces is for the exact engine"),
+                 (["--program", program(), "--set", "pKa=9"], "pKa 9 (the programs: 6) needs"),
+                 (["--vary", "pH=7,-400"], "002_pH=-400: pH is -400")]
+        for args, message in cases:
+            with self.subTest(args=args):
+                out = self.path("refused")
+                r = run_here(scan_main, MERA, *args, "--out", out, "--no-progress")
+                self.assertEqual((r.returncode, r.stdout), (2, ""), r.stderr)
+                self.assertEqual(r.stderr.count("\n"), 1, r.stderr)
+                self.assertIn(message, r.stderr)
+                self.assertFalse(os.path.exists(out))
 
     def test_stale_lock_and_unreadable_run_folders(self):
         out = self.path("damaged")

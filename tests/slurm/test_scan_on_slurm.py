@@ -78,7 +78,8 @@ class ScanOnSlurm(TempDir):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("submitted 4 runs as Slurm job", done.stderr)
         self.assertIn("4/4 runs done, 0 failed", done.stderr)
-        self.assertEqual(done.stdout, os.path.join(out, "summary.csv") + "\n")
+        self.assertEqual(done.stdout, "tolvanex: 4 runs, 4 ended well\n"
+                         + os.path.join(out, "summary.csv") + "\n")
         self.assertEqual(without_wall(out), self.reference)
         job = last_job(read_manifest(out))
         self.assertTrue(job["ended"])

@@ -30,9 +30,9 @@ from ..scans.slurm_client import SlurmOptions
 EXIT_STATUSES = """\
 exit status:
   0       everything asked was done, and every run ended well
-  1       the work ran but a result is not a success (a run failed or cannot
-          be read, a check found a difference, a step has no degree, a fit
-          did not converge, an output cannot be written)
+  1       the work ran but a result is not a success (a run or a solve failed
+          or cannot be read, a check found a difference, a step has no
+          degree, a fit did not converge, an output cannot be written)
   2       usage error: a wrong command line, or an input that cannot be read
           or is invalid (a missing file, a bad value); nothing was run
   3       not every run has ended: a Slurm job still queued or running, or

@@ -1,9 +1,10 @@
-"""``tolvanex-scan``: run a program over a grid of parameter values, each run
-in a folder of its own, and summarise the runs in summary.csv.
+"""``tolvanex-scan``: the exact kinetics (or a program's runs) over a grid of
+parameter values, each point in a folder of its own, summarised in
+summary.csv.
 
     tolvanex-scan ARGS_FILE --vary NAME=VALUES [--vary ...] [--set NAME=VALUE ...]
-                  --out DIR [--jobs N] [--program NAME|PATH] [--sequential]
-                  [--dry-run] [--plot [--metric t50|t90|P@wanted]]
+                  --out DIR [--jobs N] [--engine exact [--traces] | --program NAME|PATH
+                  [--sequential] [--dry-run]] [--plot [--metric t50|t90|P@wanted]]
     tolvanex-scan --resume DIR [ARGS_FILE --vary ... --set ...] [--plot]
     tolvanex-scan --collect DIR [--plot]
 
@@ -23,10 +24,11 @@ import os
 import sys
 
 from . import command
-from ..model.parameters import ALIASES, MEANINGS, NAMES, Parameters
+from ..model.parameters import ALIASES, CONDITIONS, MEANINGS, NAMES, Parameters
 from .options import (ArgumentParser, UsageError, add_slurm_options, name_value_pairs,
                       slurm_options)
 from ..plots.scan_picture import NAMED_COLUMNS, plot_summary
+from ..runs.programs import EXACT, program_label
 from ..scans.grid import Grid
 from ..scans.manifest import read_manifest
 from ..scans.scan import ScanInterrupted, collect, scan
@@ -37,7 +39,7 @@ PROG = "tolvanex-scan"
 
 def _names_help() -> str:
     lines = ["parameter names (case does not matter):"]
-    for name in NAMES:
+    for name in NAMES + CONDITIONS:
         if name.startswith("barrier") and name not in ("barrier1", "barrier38"):
             continue
         shown = "barrier1 ... barrier38" if name == "barrier1" else name
@@ -62,8 +64,9 @@ def parser() -> argparse.ArgumentParser:
     """
     p = ArgumentParser(
         prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter,
-        description="Run tolvanex over a grid of parameter values, each run in its own "
-                    "folder, and summarise the runs in summary.csv.",
+        description="Solve the exact kinetics (or run a program) over a grid of parameter "
+                    "values, each point in its own folder, and summarise them in "
+                    "summary.csv, whose program column names what ran.",
         epilog=_names_help())
     p.add_argument("args_file", nargs="?", help="arguments file with the base argument list")
     p.add_argument("--vary", action="append", default=[], metavar="NAME=VALUES",
@@ -77,11 +80,19 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--collect", metavar="DIR",
                    help="write the summary of an existing scan folder")
     p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
-                   help="runs at a time under GNU parallel (default: %(default)s)")
+                   help="solves (threads) or runs (under GNU parallel) at a time "
+                        "(default: %(default)s)")
+    p.add_argument("--engine", choices=[EXACT],
+                   help="the exact engine (the default): every point solved here, in "
+                        "milliseconds; summary.csv only, unless --traces")
+    p.add_argument("--traces", action="store_true",
+                   help="with the exact engine: also trace.csv and fluxes.csv in every "
+                        "point's folder (every step of the solver)")
     p.add_argument("--program", metavar="NAME|PATH",
-                   help="tolvanex (default), tolvanex_unpruned, or a path; names are "
-                        "looked up in build/ of the source tree, beside this command, "
-                        "then on PATH")
+                   help="a program instead of the engine: tolvanex_unpruned (the default "
+                        "for --dry-run and --slurm), tolvanex (drops backward net fluxes: "
+                        "other numbers), or a path; names are looked up in build/ of the "
+                        "source tree, beside this command, then on PATH")
     p.add_argument("--sequential", action="store_true",
                    help="one run after the other even when GNU parallel is there")
     p.add_argument("--dry-run", action="store_true",
@@ -115,8 +126,11 @@ def _run(args) -> int:
     if slurm and (args.collect or args.dry_run):
         raise UsageError("--slurm submits a new scan or a resume; leave out "
                          + ("--collect" if args.collect else "--dry-run"))
+    if args.engine and args.program:
+        raise UsageError("give --engine exact or --program, not both")
     if args.collect:
-        if args.args_file or args.vary or args.set or args.out or args.dry_run or args.resume:
+        if (args.args_file or args.vary or args.set or args.out or args.dry_run or args.resume
+                or args.engine or args.program or args.traces):
             raise UsageError("--collect takes only the scan folder (and --plot, --metric)")
         out = os.path.abspath(args.collect)
         table = collect(out, warn)
@@ -130,7 +144,8 @@ def _run(args) -> int:
         out = os.path.abspath(args.resume)
         table = scan(args.args_file, name_value_pairs(args.vary, "--vary"), name_value_pairs(args.set, "--set"),
                      args.jobs, args.program, out, resume=True, sequential=args.sequential,
-                     dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm)
+                     dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm,
+                     engine=args.engine, traces=args.traces)
     else:
         if not args.args_file or not args.out:
             raise UsageError("give the arguments file and --out DIR")
@@ -142,7 +157,8 @@ def _run(args) -> int:
              name_value_pairs(args.set, "--set")).points()
         table = scan(args.args_file, name_value_pairs(args.vary, "--vary"), name_value_pairs(args.set, "--set"),
                      args.jobs, args.program, out, sequential=args.sequential,
-                     dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm)
+                     dry_run=args.dry_run, progress=progress, warn=warn, slurm=slurm,
+                     engine=args.engine, traces=args.traces)
     if table is None and slurm:
         job = last_job(read_manifest(out))
         print(job["job_id"])
@@ -154,6 +170,7 @@ def _run(args) -> int:
         print(f"{n} run{'s' if n != 1 else ''} prepared; their commands are in "
               f"{os.path.join(out, 'commands.txt')}")
         return 0
+    print(ran(table))
     print(os.path.join(out, "summary.csv"))
     if args.plot:
         _plot(out, table, args.metric)
@@ -163,12 +180,30 @@ def _run(args) -> int:
     return 1 if failed.any() else 0
 
 
+def ran(table) -> str:
+    """The console's line on what ran and how it went.
+
+    >>> import pandas as pd
+    >>> ran(pd.DataFrame({"program": ["exact"] * 3, "exit_status": [0, 0, 1],
+    ...                   "ended": ["time reached"] * 2 + ["solver failed (CV_CONV_FAILURE)"]}))
+    'exact (the CVODE engine): 3 points, 2 ended well, 1 did not'
+    """
+    labels = sorted({label for label in table["program"] if label}) or ["program not recorded"]
+    what = ", ".join(f"{label} (the CVODE engine)" if label == EXACT else label
+                     for label in labels)
+    good = int((table["exit_status"].fillna(-1).eq(0) & table["ended"].ne("unreadable")).sum())
+    n = len(table)
+    return (f"{what}: {n} {'point' if EXACT in labels else 'run'}{'s' if n != 1 else ''}, "
+            f"{good} ended well" + (f", {n - good} did not" if n - good else ""))
+
+
 def _plot(out: str, table, metric: str) -> None:
     manifest = read_manifest(out)
     varied = [n for n, _ in manifest.get("varied", [])]
     base = os.path.basename(manifest.get("args_file") or "scan")
     print(plot_summary(table, varied, os.path.join(out, "summary.png"), metric,
-                       title=f"{base}: {metric} against {varied[0] if varied else 'run'}"))
+                       title=f"{base}: {metric} against {varied[0] if varied else 'run'}"
+                             f" — {program_label(manifest.get('program')) or 'program not recorded'}"))
 
 
 def main(argv=None) -> int:

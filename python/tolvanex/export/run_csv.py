@@ -88,3 +88,32 @@ def write_flux_csv(run: FluxRun, out: str, raw_labels: bool = False) -> None:
     """
     header = run.table.columns if raw_labels else flux_header(run.table)
     write_csv(header, run.rows, out)
+
+
+def solution_frame(solution, fluxes: bool = False):
+    """A `tolvanex.Solution`'s table with a CSV's column names: the species
+    of a trace file (``A_mol_per_L`` ..., the product named for the acceptor
+    type; apoMerB for O1 + O2 + O3), or with `fluxes` the cumulative net
+    fluxes (``total_flux1_mol_per_L`` ...); index ``time_s``.
+
+    >>> import tolvanex
+    >>> s = tolvanex.solve(tolvanex.Parameters.read("examples/mera.args"), end=0.1)  # doctest: +SKIP
+    >>> list(solution_frame(s).columns[:2]), solution_frame(s).index.name   # doctest: +SKIP
+    (['A_mol_per_L', 'S_mol_per_L'], 'time_s')
+    """
+    if fluxes:
+        frame = solution.fluxes.copy()
+        frame.columns = [f"{c}_mol_per_L" for c in frame.columns]
+        return frame
+    kept = [c for c in solution.trace.columns if c in LABEL_OF_TRACE_COLUMN.values()]
+    frame = solution.trace[kept].copy()
+    frame.columns = [column_name(c, solution.parameters.acceptor_type) for c in kept]
+    return frame
+
+
+def write_frame_csv(frame, out) -> None:
+    """A table with its index (``time_s``) as CSV, numbers to 12 digits;
+    `out` a path, an open file, or "-" for standard output."""
+    if out == "-":
+        out = sys.stdout
+    frame.to_csv(out, index_label=TIME_COLUMN, lineterminator="\n", float_format="%.12g")

@@ -243,7 +243,7 @@ def _rate_constant_annotation(step, direction, barrier, parameters) -> str:
 
 def _steps(parameters):
     """Every step with its two terms: (step, forward, reverse, barriers)."""
-    coefficients = acceptor_coefficients(parameters.pH, parameters.acceptor_type)
+    coefficients = acceptor_coefficients(parameters.pH, parameters.acceptor_type, parameters.pKa)
     for s in mechanism.STEPS:
         barriers = (s.forward_barrier, s.reverse_barrier)
         if s.forward_barrier is None:
@@ -255,7 +255,7 @@ def _steps(parameters):
 
 
 def _add_parameters(model, parameters):
-    coefficients = acceptor_coefficients(parameters.pH, parameters.acceptor_type)
+    coefficients = acceptor_coefficients(parameters.pH, parameters.acceptor_type, parameters.pKa)
     for form, coefficient in coefficients.items():
         what = f"{form} per free acceptor S" if coefficient.per_S else \
             f"{form}: a constant fraction (the bound molecule's other thiol group)"

@@ -13,7 +13,6 @@ from __future__ import annotations
 from .. import __version__
 from ..model import mechanism
 from ..model.parameters import ACCEPTOR_TYPES
-from ..model.speciation import pka_thiol
 
 
 def model_notes(parameters, source: str | None = None) -> list[str]:
@@ -27,7 +26,7 @@ def model_notes(parameters, source: str | None = None) -> list[str]:
         + (f" from {source}" if source else "") + f". Its {len(p.to_args())} arguments, as "
         f"the programs tolvanex and tolvanex_unpruned take them: {' '.join(p.to_args())}",
         f"Acceptor type {acceptor_type} ({ACCEPTOR_TYPES[acceptor_type]}, pKa "
-        f"{pka_thiol(acceptor_type):g}) at pH {p.text('pH')}, "
+        f"{p.pKa:g}) at pH {p.text('pH')}, "
         f"{p.text('acceptor')} mol/L; enzyme {p.text('enzyme')} mol/L"
         + (f" (free MerB); organomercurial {p.text('organomercurial')} mol/L" if organo else
            " (HgMerB)") + f". The run's wanted time is {p.text('wanted_time')} s.",
@@ -38,11 +37,18 @@ def model_notes(parameters, source: str | None = None) -> list[str]:
         "the direction in which its net flux (flux1 ... flux39 of the programs) is "
         "positive, with the kinetic law solution * (forward term - reverse term), mass "
         "action. The constants k1 ... k38 are named by their barriers (argument barrierN), "
-        "by the Eyring relation at 298 K: k = 6209352739000.001 1/s x exp(-dG x 4184 / 8.314 "
-        "/ 298); in steps 23, 25 and 37 the odd one is the reverse constant. A barrier above "
+        + ("by the Eyring relation at 298 K: k = 6209352739000.001 1/s x exp(-dG x 4184 / "
+           "8.314 / 298)" if not p.conditions else
+           f"for the exact kinetics at pKa {p.pKa:g} and {p.temperature:g} K (the programs hold "
+           "pKa and 298 K fixed), by the Eyring relation at that temperature T: k = "
+           "6209352739000.001 1/s x (T / 298) x exp(-dG x 4184 / 8.314 / T); the monothiol "
+           "factor and the organomercurial binding's constants follow T as the constants of "
+           "the barriers that give them at 298 K")
+        + "; in steps 23, 25 and 37 the odd one is the reverse constant. A barrier above "
         f"{mechanism.BARRIER_CUTOFF:g} kcal/mol gives a constant of 0. "
         + (f"For this monothiol acceptor both constants of steps 5, 9, 13, 29 and 35 are "
-           f"multiplied by {mechanism.MONOTHIOL_FACTOR}. " if acceptor_type == 3 else "")
+           f"multiplied by {mechanism.monothiol_factor(p.temperature):.6g}. " if acceptor_type == 3
+           else "")
         + "Each constant's annotation names its barrier, its value in kcal/mol and its "
         "argument. The binding of the organomercurial (step39) has fixed constants.",
         "Acceptor split by pH: the free acceptor S reacts as thiol (thiol_coefficient x S) "

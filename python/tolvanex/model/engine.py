@@ -32,6 +32,7 @@ import importlib
 import importlib.machinery
 import importlib.util
 import os
+import re
 import sys
 
 import numpy as np
@@ -108,21 +109,26 @@ def load():
 
 
 def solve(parameters, end: float | None = None, *, times=(), fractions=(), pKa=None,
-          temperature: float = 298.0, **options):
+          temperature: float | None = None, **options):
     """Solve the rate equations of a run (`tolvanex.Parameters`) from 0 to
     `end` seconds (default: its wanted time) with the engine; returns the
     module's Result: ``times`` and ``amounts`` (rows: the asked times;
     columns: ``STATE``), ``fraction_times`` and ``fraction_notes`` for the
     asked `fractions` of the enzyme amount, ``statistics`` and more (see
-    ``load().solve.__doc__``).  `options`: rtol, atol_fraction, max_steps,
+    ``load().solve.__doc__``).  `pKa` and `temperature` (K) stand in for
+    those of the parameters (`Parameters.pKa`, `Parameters.temperature`:
+    by default the programs').  `options`: rtol, atol_fraction, max_steps,
     flux_totals, every_step, stop_at_last_fraction.
 
     Raises InvalidValue (a ValueError) for a value that cannot be meant,
-    SolverFailed when CVODE gives up (its flag by name), EngineNotFound when
-    the module is not built.
+    SolverFailed when CVODE gives up (its flag by name in the message and in
+    ``flag``), EngineNotFound when the module is not built.
     """
     p = parameters
     end = p.wanted_time if end is None else float(end)
+    if pKa is None and "pKa" in p.conditions:
+        pKa = p.pKa
+    temperature = p.temperature if temperature is None else temperature
     module = load()
     try:
         return module.solve(np.asarray(p.barriers, dtype=float), p.pH, p.acceptor_type,
@@ -131,7 +137,11 @@ def solve(parameters, end: float | None = None, *, times=(), fractions=(), pKa=N
                             times=np.asarray(times, dtype=float).ravel(),
                             fractions=np.asarray(fractions, dtype=float).ravel(), **options)
     except module.SolverError as e:
-        raise SolverFailed(f"CVODE: {e}") from None
+        text = str(e) if str(e).startswith("CVODE") else f"CVODE: {e}"
+        failure = SolverFailed(text)
+        flag = re.search(r"\bCV_[A-Z_]+", text)
+        failure.flag = flag.group(0) if flag else "CVODE error"
+        raise failure from None
     except ValueError as e:
         raise InvalidValue(str(e)) from None
 

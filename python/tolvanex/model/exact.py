@@ -80,7 +80,7 @@ class RateEquations:
         self.parameters = parameters
         self.organomercurial = parameters.is_organomercurial
         acceptor_type = parameters.acceptor_type
-        coefficients = acceptor_coefficients(parameters.pH, acceptor_type)
+        coefficients = acceptor_coefficients(parameters.pH, acceptor_type, parameters.pKa)
         hydrogen_ion = 10.0 ** (-parameters.pH)
         constants = mechanism.step_constants(parameters)
         steps = mechanism.STEPS

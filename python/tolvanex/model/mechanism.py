@@ -186,24 +186,55 @@ def argument_position(barrier: int, organomercurial: bool = False) -> int:
     return 7 + int(barrier) + (1 if organomercurial else 0)
 
 
-def eyring_rate_constant(barrier: float) -> float:
+def eyring_rate_constant(barrier: float, temperature: float = TEMPERATURE) -> float:
     """The rate constant of one barrier (kcal/mol) by the Eyring relation at
-    298 K, evaluated as the programs evaluate it: x = ((ΔG‡ · 4184) / 8.314)
-    / 298, k = exp(−x) · 6209352739000.001.  No cut-off here.
+    `temperature` (K), evaluated as the programs evaluate it at 298 K:
+    x = ((ΔG‡ · 4184) / 8.314) / T, k = exp(−x) · (6209352739000.001 · (T / 298)),
+    the prefactor kB·T/h scaled from its value at 298 K (so that at 298 K the
+    constants are the programs' bit for bit).  No cut-off here.
 
     >>> f"{eyring_rate_constant(0):6.5e}", f"{eyring_rate_constant(10):6.5e}"
     ('6.20935e+12', '2.87672e+05')
+    >>> f"{eyring_rate_constant(10, 310) / eyring_rate_constant(10):.4f}"
+    '2.0001'
     """
-    x = ((barrier * CALORIES_TO_JOULES) / GAS_CONSTANT) / TEMPERATURE
-    return math.exp(-x) * EYRING_PREFACTOR
+    x = ((barrier * CALORIES_TO_JOULES) / GAS_CONSTANT) / temperature
+    return math.exp(-x) * (EYRING_PREFACTOR * (temperature / TEMPERATURE))
+
+
+def at_temperature(constant_at_298: float, temperature: float) -> float:
+    """A constant known only by its value at 298 K, at `temperature`: the
+    Eyring constant of the barrier that gives that value at 298 K,
+    k298 · (T / 298) · exp(ln(k298 / (kB·298/h)) · (298 / T − 1)); k298 itself
+    at 298 K.  The organomercurial binding's fixed constants follow T so.
+
+    >>> at_temperature(9.8e3, 298.0), f"{at_temperature(9.8e3, 310) / 9.8e3:.4f}"
+    (9800.0, '2.2796')
+    """
+    shift = TEMPERATURE / temperature - 1
+    return constant_at_298 * ((temperature / TEMPERATURE)
+                              * math.exp(math.log(constant_at_298 / EYRING_PREFACTOR) * shift))
+
+
+def monothiol_factor(temperature: float = TEMPERATURE) -> float:
+    """The monothiol factor at `temperature`: 0.001165 is k(4 kcal/mol) /
+    k(0) at 298 K, a ratio of two Eyring constants, which at T is
+    0.001165^(298 / T) (the ratio for the same 4 kcal/mol at T).
+
+    >>> monothiol_factor(298.0), f"{monothiol_factor(310):.6f}"
+    (0.001165, '0.001513')
+    """
+    return MONOTHIOL_FACTOR * math.exp(math.log(MONOTHIOL_FACTOR)
+                                       * (TEMPERATURE / temperature - 1))
 
 
 def rate_constants(parameters) -> pd.Series:
-    """k1 ... k38 of a run (index 1-38): Eyring at 298 K, both constants of
-    the steps with the monothiol factor scaled for acceptor type 3, and 0 for
-    a barrier above 60 kcal/mol.  Units: 1/s for first-order, L/(mol s) for
-    second-order directions.  The same numbers the programs print in their
-    "DeltaG*" lines.
+    """k1 ... k38 of a run (index 1-38): Eyring at its temperature (298 K
+    unless `Parameters.temperature` says otherwise), both constants of the
+    steps with the monothiol factor scaled for acceptor type 3, and 0 for a
+    barrier above 60 kcal/mol.  Units: 1/s for first-order, L/(mol s) for
+    second-order directions.  At 298 K the same numbers the programs print
+    in their "DeltaG*" lines.
 
     >>> from tolvanex.model.parameters import Parameters
     >>> k = rate_constants(Parameters.read("examples/glutathione.args"))
@@ -211,10 +242,12 @@ def rate_constants(parameters) -> pd.Series:
     ('2.24789e+01', '4.34635e-02', 38)
     """
     barriers = parameters.barriers
-    k = [eyring_rate_constant(b) for b in barriers]
+    temperature = parameters.temperature
+    k = [eyring_rate_constant(b, temperature) for b in barriers]
     if parameters.acceptor_type == 3:
+        factor = monothiol_factor(temperature)
         for i in MONOTHIOL_SCALED:
-            k[i - 1] = k[i - 1] * MONOTHIOL_FACTOR
+            k[i - 1] = k[i - 1] * factor
     k = [0.0 if b > BARRIER_CUTOFF else value for b, value in zip(barriers, k)]
     return pd.Series(k, index=pd.RangeIndex(1, 39, name="barrier"), name="k")
 
@@ -229,10 +262,12 @@ def step_constants(parameters) -> pd.DataFrame:
     (7233900000.0, ['forward', 'reverse'])
     """
     k = rate_constants(parameters)
+    binding = tuple(at_temperature(c, parameters.temperature)
+                    for c in (BINDING_FORWARD, BINDING_REVERSE))
     rows = {}
     for s in STEPS:
         if s.forward_barrier is None:
-            rows[s.number] = (BINDING_FORWARD, BINDING_REVERSE)
+            rows[s.number] = binding
         else:
             rows[s.number] = (k[s.forward_barrier], k[s.reverse_barrier])
     frame = pd.DataFrame.from_dict(rows, orient="index", columns=["forward", "reverse"])

@@ -24,6 +24,13 @@ Values are kept as the text that is handed to the program, so that an
 arguments file read and written again gives the same words; `number` gives
 a value as the program reads it.
 
+Two conditions of the exact kinetics are not arguments of the programs:
+``pKa`` (of the acceptor's thiol groups) and ``temperature`` (K).  By default
+they are the programs' fixed values (pKa 6 for MerA, 10.4 otherwise;
+298 K); set, they act in `tolvanex.solve` and the SciPy reference, and a
+program asked to run with other values refuses (`check_for_programs`).
+They are not written to the argument list.
+
 >>> p = Parameters.read("examples/glutathione.args")
 >>> p.pH, p.acceptor_type, p.barrier12
 (7.4, 3.0, 16.6)
@@ -42,6 +49,7 @@ import math
 import os
 import re
 from ..errors import InvalidValue, UnreadableInput
+from .speciation import pka_thiol
 
 BARRIER_COUNT = 38
 FLUX_FILE_NAME = "flux_analysis.txt"
@@ -53,6 +61,10 @@ ARGUMENT_NAMES = (("target2", "basic_timestep", "pH", "acceptor_type", "wanted_t
                   + ("trace",))
 #: Every name, the optional organomercurial concentration first.
 NAMES = ("organomercurial",) + ARGUMENT_NAMES
+#: Conditions of the exact kinetics that the programs hold fixed (not arguments).
+CONDITIONS = ("pKa", "temperature")
+#: The programs' temperature (K).
+PROGRAM_TEMPERATURE = 298.0
 
 #: Other names accepted for a parameter (those of earlier scan folders).
 ALIASES = {"timestep": "basic_timestep", "initial_timestep": "basic_timestep",
@@ -70,6 +82,8 @@ MEANINGS = {
     "enzyme": "HgMerB (or free MerB) concentration, mol/L",
     "acceptor": "acceptor concentration, mol/L",
     "trace": "name of the trace file",
+    "pKa": "pKa of the acceptor's thiols, exact engine only (default 6 MerA, 10.4 others)",
+    "temperature": "temperature in K, exact engine only (default 298)",
     **{f"barrier{i}": f"activation free energy of step direction {i}, kcal/mol"
        for i in range(1, BARRIER_COUNT + 1)},
 }
@@ -86,14 +100,15 @@ def canonical_name(name: str) -> str:
     """
     key = str(name).strip()
     lowered = key.lower()
-    for n in NAMES:
+    for n in NAMES + CONDITIONS:
         if n.lower() == lowered:
             return n
     if lowered in ALIASES:
         return ALIASES[lowered]
     raise InvalidValue(f"unknown parameter {name!r}; the names are organomercurial, "
                      "target2, basic_timestep, pH, acceptor_type, wanted_time, enzyme, "
-                     "acceptor, barrier1 ... barrier38, trace")
+                     "acceptor, barrier1 ... barrier38, trace, and for the exact "
+                     "kinetics pKa and temperature")
 
 
 def position_from_end(name: str) -> int:
@@ -102,7 +117,10 @@ def position_from_end(name: str) -> int:
     >>> position_from_end("trace"), position_from_end("barrier1"), position_from_end("target2")
     (1, 39, 46)
     """
-    return len(NAMES) - NAMES.index(canonical_name(name))
+    key = canonical_name(name)
+    if key in CONDITIONS:
+        raise InvalidValue(f"{key} is no argument of the programs")
+    return len(NAMES) - NAMES.index(key)
 
 
 _HEX = re.compile(r"[-+]?0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)(?:[pP][-+]?\d+)?")
@@ -182,6 +200,9 @@ def check_value(name: str, text: str) -> None:
         raise InvalidValue(f"{what}: the Basic Timestep must be positive")
     if name in ("wanted_time", "target2") and value < 0:
         raise InvalidValue(f"{what}: it cannot be negative")
+    if name == "temperature" and not value > 0:
+        raise InvalidValue(f"{what}: it must be above 0 K")
+
 
 
 class Parameters:
@@ -222,7 +243,7 @@ class Parameters:
         if missing:
             raise InvalidValue("missing parameter" + ("s " if len(missing) > 1 else " ")
                              + ", ".join(missing))
-        for name in NAMES:
+        for name in NAMES + CONDITIONS:
             value = given.get(name)
             if value is None:
                 continue
@@ -273,6 +294,10 @@ class Parameters:
         except ValueError as e:
             raise KeyError(str(e)) from None
         text = self._texts.get(key)
+        if key == "pKa" and text is None:
+            return pka_thiol(self.acceptor_type)
+        if key == "temperature" and text is None:
+            return PROGRAM_TEMPERATURE
         if key == "trace" or text is None:
             return text
         return atof(text)
@@ -280,7 +305,7 @@ class Parameters:
     def __setitem__(self, name, value):
         key = canonical_name(name)
         if value is None:
-            if key != "organomercurial":
+            if key not in ("organomercurial",) + CONDITIONS:
                 raise InvalidValue(f"{key} cannot be left out")
             self._texts.pop(key, None)
             return
@@ -298,6 +323,43 @@ class Parameters:
         return "organomercurial" in self._texts
 
     @property
+    def conditions(self) -> dict[str, str]:
+        """The conditions of the exact kinetics given (pKa, temperature), as
+        text; those not given are the programs' values.
+
+        >>> p = Parameters.read("examples/glutathione.args")
+        >>> p.conditions, p.pKa, p.replace(pKa=9).conditions, p.replace(pKa=9).pKa
+        ({}, 10.4, {'pKa': '9'}, 9.0)
+        """
+        return {n: self._texts[n] for n in CONDITIONS if n in self._texts}
+
+    def beyond_programs(self) -> list[str]:
+        """The conditions given that differ from the programs' fixed values,
+        each as "pKa 9 (the programs: 10.4)"; [] when a program computes
+        these parameters as they are."""
+        fixed = {"pKa": pka_thiol(self.acceptor_type), "temperature": PROGRAM_TEMPERATURE}
+        unit = {"pKa": "", "temperature": " K"}
+        return [f"{n} {self._texts[n]}{unit[n]} (the programs: {fixed[n]:g}{unit[n]})"
+                for n in CONDITIONS if n in self._texts and self[n] != fixed[n]]
+
+    def check_for_programs(self) -> None:
+        """Raise InvalidValue, on one line, when a program would compute
+        other numbers than these parameters ask for: a pKa or temperature
+        other than the programs' fixed ones.
+
+        >>> Parameters.read("examples/mera.args").replace(temperature=310).check_for_programs()
+        Traceback (most recent call last):
+        ...
+        tolvanex.errors.InvalidValue: the programs hold pKa and temperature fixed: temperature 310 K (the programs: 298 K) needs the exact engine (tolvanex.solve, tolvanex-solve, --engine exact)
+        """
+        beyond = self.beyond_programs()
+        if beyond:
+            raise InvalidValue("the programs hold pKa and temperature fixed: "
+                               + " and ".join(beyond)
+                               + (" need" if len(beyond) > 1 else " needs") + " the exact engine "
+                               "(tolvanex.solve, tolvanex-solve, --engine exact)")
+
+    @property
     def barriers(self) -> list[float]:
         """barrier1 ... barrier38 (kcal/mol)."""
         return [self[f"barrier{i}"] for i in range(1, BARRIER_COUNT + 1)]
@@ -308,12 +370,15 @@ class Parameters:
         return [self._texts[n] for n in names]
 
     def to_dict(self) -> dict:
-        """Every given parameter with its value as the program reads it."""
-        return {n: self[n] for n in NAMES if n in self._texts}
+        """Every given parameter with its value as the program reads it
+        (the conditions pKa and temperature when given)."""
+        return {n: self[n] for n in NAMES + CONDITIONS if n in self._texts}
 
     def replace(self, **changes) -> "Parameters":
-        """A copy with some values changed (None drops organomercurial)."""
+        """A copy with some values changed (None drops organomercurial, and
+        a condition back to the programs' value)."""
         copy = Parameters.from_args(self.to_args(), check=False)
+        copy._texts.update(self.conditions)
         for name, value in changes.items():
             copy[name] = value
         return copy
@@ -322,7 +387,7 @@ class Parameters:
         """Raise ValueError naming the first parameter whose value cannot be
         meant: not a finite number, an acceptor type other than 1, 2 or 3, a
         negative concentration, a Basic Timestep that is not positive."""
-        for name in NAMES:
+        for name in NAMES + CONDITIONS:
             if name in self._texts:
                 check_value(name, self._texts[name])
 
@@ -330,6 +395,10 @@ class Parameters:
         """Write an arguments file that `read` (and the shell, with
         ``$(grep -v '^#' FILE)``) reads back: comment lines, then the words."""
         lines = [f"# {line}" for line in (comment or "").splitlines()]
+        if self.conditions:     # a note for the reader: no program takes them
+            lines.append("# exact kinetics at " + ", ".join(
+                f"{n}={v}" for n, v in self.conditions.items()) + " (not read back: "
+                "no program takes them)")
         head = "# target2 timestep pH type wanted_time enzyme acceptor | 38 barriers " \
                "(kcal/mol) | trace file"
         lines.append(("# organomercurial | " + head[2:]) if self.is_organomercurial else head)
@@ -338,11 +407,14 @@ class Parameters:
             f.write("\n".join(lines) + "\n")
 
     def __eq__(self, other):
-        return isinstance(other, Parameters) and self.to_args() == other.to_args()
+        return (isinstance(other, Parameters) and self.to_args() == other.to_args()
+                and self.conditions == other.conditions)
 
     def __repr__(self):
         shown = ", ".join(f"{n}={self._texts[n]}" for n in NAMES[:8] if n in self._texts)
-        return f"Parameters({shown}, barriers=[{', '.join(self.text(f'barrier{i}') for i in range(1, 39))}], trace={self.trace!r})"
+        extra = "".join(f", {n}={v}" for n, v in self.conditions.items())
+        return (f"Parameters({shown}, barriers=[{', '.join(self.text(f'barrier{i}') for i in range(1, 39))}], "
+                f"trace={self.trace!r}{extra})")
 
 
 def read_argument_words(path) -> list[str]:

@@ -33,14 +33,20 @@ import numpy as np
 import pandas as pd
 
 from ..errors import InvalidValue
+from ..runs.outcome import Stop
 from . import engine
-from .exact import CONSOLE_SPECIES, DEFAULT_RTOL, STATE, TRACE_SPECIES, solve_exact
+from .exact import (CONSOLE_SPECIES, DEFAULT_RTOL, STATE, TRACE_SPECIES, RateEquations,
+                    solve_exact)
 
 METHODS = ("cvode", "radau")
 #: The fractions of the enzyme amount whose times the first solve finds.
 DEFAULT_FRACTIONS = (0.5, 0.9)
 #: The cumulative net fluxes, as a run's flux file has them.
 FLUX_TOTALS = tuple(f"total_flux{m}" for m in range(1, 38, 2))
+#: What a solution names as the program that made it (summaries, titles).
+PROGRAM = "exact"
+#: The engine's step limit; a solve that needs more fails with CV_TOO_MUCH_WORK.
+DEFAULT_MAX_STEPS = 100000
 
 
 def _columns(parameters) -> list[str]:
@@ -53,11 +59,13 @@ def _columns(parameters) -> list[str]:
 def species_frame(parameters, times, amounts) -> pd.DataFrame:
     """Amounts over `STATE` (rows: `times`) as a solution's DataFrame: index
     ``time_s``, apoMerB = O1 + O2 + O3, columns as `_columns`."""
-    frame = pd.DataFrame(np.asarray(amounts, dtype=float).reshape(len(times), len(STATE)),
-                         columns=list(STATE),
-                         index=pd.Index(np.asarray(times, dtype=float), name="time_s"))
-    frame["apoMerB"] = frame["O1"] + frame["O2"] + frame["O3"]
-    return frame[_columns(parameters)]
+    a = np.asarray(amounts, dtype=float).reshape(len(times), len(STATE))
+    released = sum(a[:, STATE.index(n)] for n in ("O1", "O2", "O3"))
+    columns = _columns(parameters)
+    data = np.column_stack([released if c == "apoMerB" else a[:, STATE.index(c)]
+                            for c in columns])
+    return pd.DataFrame(data, columns=columns,
+                        index=pd.Index(np.asarray(times, dtype=float), name="time_s"))
 
 
 def _times(times, end: float) -> np.ndarray:
@@ -73,9 +81,9 @@ def _times(times, end: float) -> np.ndarray:
 class _Cvode:
     """Solves by the compiled engine; every call is a fresh solve."""
 
-    def __init__(self, parameters, end, rtol, pKa, temperature):
+    def __init__(self, parameters, end, rtol, max_steps):
         self.parameters, self.end = parameters, end
-        self.options = {"rtol": rtol, "pKa": pKa, "temperature": temperature}
+        self.options = {"rtol": rtol, "max_steps": max_steps}
 
     def solve(self, **asked):
         return engine.solve(self.parameters, self.end, **self.options, **asked)
@@ -86,15 +94,22 @@ class Solution:
     the module).  ``trace``: DataFrame indexed ``time_s`` with the species
     (mol/L) at the times asked of `solve`, or at every step of the solver;
     ``stats``: what the first solve did (steps, right-hand-side and
-    Jacobian evaluations, wall seconds)."""
+    Jacobian evaluations, wall seconds).  ``parameters`` carry the pKa and
+    temperature solved at; ``stop`` (always ``time reached``: a solve that
+    fails raises), ``program`` (``exact``) and ``iterations`` (None) answer
+    as a `Run`'s do."""
 
-    def __init__(self, parameters, method, end, rtol, pKa, temperature, times, fractions):
+    program = PROGRAM
+    iterations = None
+    stop = Stop("time reached")
+
+    def __init__(self, parameters, method, end, rtol, times, fractions, max_steps):
         self.parameters, self.method, self.end_time = parameters, method, end
         self._fraction_times: dict[float, tuple[float, str]] = {}
         self._fluxes = None
         started = clock.perf_counter()
         if method == "cvode":
-            self._cvode = _Cvode(parameters, end, rtol, pKa, temperature)
+            self._cvode = _Cvode(parameters, end, rtol, max_steps)
             r = self._cvode.solve(times=() if times is None else times, fractions=fractions,
                                   every_step=times is None)
             rows = (r.step_times, r.step_amounts) if times is None else (r.times, r.amounts)
@@ -107,8 +122,6 @@ class Solution:
                           "nonlinear_failures": s.nonlinear_failures,
                           "wall_s": clock.perf_counter() - started}
         else:
-            if pKa is not None or temperature not in (None, 298.0):
-                raise InvalidValue("the radau reference solves at the programs' pKa and 298 K")
             self._radau = solve_exact(parameters, end, rtol=rtol) if end > 0 else None
             if self._radau is None:
                 self.trace = self._at_zero(np.zeros(1) if times is None else times)
@@ -124,6 +137,11 @@ class Solution:
     def enzyme(self) -> float:
         """The enzyme amount (mol/L) that fractions are taken of."""
         return self.parameters.enzyme
+
+    @property
+    def wanted_time(self) -> float:
+        """The simulated time asked for by the parameters (s)."""
+        return self.parameters.wanted_time
 
     def time_to(self, fraction: float, species: str = "P") -> float:
         """The first time (s) at which the product reaches `fraction` of the
@@ -146,7 +164,9 @@ class Solution:
         a Series of every species for one time, a DataFrame indexed
         ``time_s`` for several."""
         q = _times(times, self.end_time)
-        if self.method == "cvode":
+        if np.isin(q, self.trace.index).all():             # covered by the first solve
+            frame = self.trace.loc[q].copy()
+        elif self.method == "cvode":
             r = self._cvode.solve(times=q, stop_at_last_fraction=True)
             frame = species_frame(self.parameters, q, r.amounts)
         elif self._radau is None:
@@ -155,6 +175,16 @@ class Solution:
             frame = self._radau.at(q)
         frame.attrs["unit"] = "mol/L"
         return frame.iloc[0] if np.ndim(times) == 0 else frame
+
+    def elasticity(self, time: float, species: str = "P") -> float:
+        """d ln(species) / d ln(time) at `time` (s), as `Run.elasticity`,
+        here from the rate equations themselves: time · dX/dt / X."""
+        row = self.at(float(time))
+        if species not in STATE or row[species] == 0:
+            return math.nan
+        y = np.array([float(row.get(name, 0.0)) for name in STATE])
+        rate = RateEquations(self.parameters).derivatives(float(time), y)[STATE.index(species)]
+        return float(time) * float(rate) / float(row[species])
 
     @property
     def fluxes(self) -> pd.DataFrame:
@@ -211,7 +241,7 @@ class Solution:
 
 def solve(parameters, *, times=None, end: float | None = None, fractions=DEFAULT_FRACTIONS,
           rtol: float = DEFAULT_RTOL, method: str = "cvode", pKa: float | None = None,
-          temperature: float | None = None) -> Solution:
+          temperature: float | None = None, max_steps: int = DEFAULT_MAX_STEPS) -> Solution:
     """Solve the rate equations of a run (`tolvanex.Parameters`) exactly
     from time 0 to `end` (default: its wanted time).
 
@@ -220,8 +250,10 @@ def solve(parameters, *, times=None, end: float | None = None, fractions=DEFAULT
     times the first solve finds (others cost a further solve); `rtol`: the
     relative tolerance (1e-8 or less); `method`: ``"cvode"`` or
     ``"radau"`` (see the module); `pKa`, `temperature` (K): the acceptor's
-    pKa and the temperature, by default the programs' (6 for MerA, 10.4
-    otherwise; 298 K).
+    pKa and the temperature, by default those of the parameters
+    (`Parameters.pKa`, `Parameters.temperature`: unless given there, the
+    programs', 6 for MerA and 10.4 otherwise, 298 K); `max_steps`: the
+    cvode method's step limit.
 
     Raises InvalidValue (a ValueError) for a value that cannot be meant,
     SolverFailed when the solver gives up, EngineNotFound when the cvode
@@ -237,6 +269,10 @@ def solve(parameters, *, times=None, end: float | None = None, fractions=DEFAULT
         raise InvalidValue(f"end time {end!r}: a number of seconds from 0 up")
     if times is not None:
         times = _times(times, end)
-    temperature = 298.0 if temperature is None else float(temperature)
-    return Solution(parameters, method, end, rtol, pKa, temperature, times,
-                    np.asarray(fractions, dtype=float).ravel())
+    conditions = {n: v for n, v in (("pKa", pKa), ("temperature", temperature))
+                  if v is not None}
+    if conditions:
+        parameters = parameters.replace(**conditions)
+    parameters.check()
+    return Solution(parameters, method, end, rtol, times,
+                    np.asarray(fractions, dtype=float).ravel(), max_steps)

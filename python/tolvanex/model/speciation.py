@@ -2,7 +2,8 @@
 
 Each acceptor thiol group is deprotonated with the share f = R / (1 + R)
 and protonated with g = 1 / (1 + R), R = 10**(pH − pKa); pKa is 6 for MerA
-(type 1) and 10.4 otherwise.
+(type 1) and 10.4 otherwise in the programs, and any value given for the
+exact kinetics (`Parameters.pKa`).
 
 * monothiol (type 3), one thiol group a molecule: thiolate = f·S,
   thiol = S − thiolate; a second thiol taken up by a bound intermediate is a
@@ -40,13 +41,14 @@ def pka_thiol(acceptor_type: float) -> float:
     return PKA_MERA if acceptor_type == 1 else PKA_OTHER
 
 
-def fractions(pH: float, acceptor_type: float) -> tuple[float, float]:
-    """(f, g): the deprotonated and protonated share of one thiol group.
+def fractions(pH: float, acceptor_type: float, pKa: float | None = None) -> tuple[float, float]:
+    """(f, g): the deprotonated and protonated share of one thiol group, at
+    `pKa` (default: the programs', `pka_thiol`).
 
-    >>> fractions(10.4, 2)
-    (0.5, 0.5)
+    >>> fractions(10.4, 2), fractions(9.0, 3, pKa=9.0)
+    ((0.5, 0.5), (0.5, 0.5))
     """
-    ratio = 10.0 ** (pH - pka_thiol(acceptor_type))
+    ratio = 10.0 ** (pH - (pka_thiol(acceptor_type) if pKa is None else pKa))
     return ratio / (1 + ratio), 1 / (1 + ratio)
 
 
@@ -57,9 +59,11 @@ class Coefficient(NamedTuple):
     per_S: bool
 
 
-def acceptor_coefficients(pH: float, acceptor_type: float) -> dict[str, Coefficient]:
+def acceptor_coefficients(pH: float, acceptor_type: float,
+                          pKa: float | None = None) -> dict[str, Coefficient]:
     """Each acceptor form (thiol, thiolate, thiol factor, thiolate factor)
-    as a coefficient of S or a constant fraction.
+    as a coefficient of S or a constant fraction (at `pKa`, by default the
+    programs').
 
     >>> c = acceptor_coefficients(7.4, 3)
     >>> c["thiol factor"].per_S, acceptor_coefficients(7.4, 2)["thiol factor"].per_S
@@ -68,7 +72,7 @@ def acceptor_coefficients(pH: float, acceptor_type: float) -> dict[str, Coeffici
     if acceptor_type not in (1, 2, 3):
         raise InvalidValue(f"acceptor type {acceptor_type!r}: it must be 1 (MerA), "
                          "2 (dithiol) or 3 (monothiol)")
-    f, g = fractions(pH, acceptor_type)
+    f, g = fractions(pH, acceptor_type, pKa)
     if acceptor_type == 3:
         return {"thiol": Coefficient(1 - f, True), "thiolate": Coefficient(f, True),
                 "thiol factor": Coefficient(1 - f, True),
@@ -77,14 +81,15 @@ def acceptor_coefficients(pH: float, acceptor_type: float) -> dict[str, Coeffici
             "thiol factor": Coefficient(g, False), "thiolate factor": Coefficient(f, False)}
 
 
-def acceptor_forms(S: float, pH: float, acceptor_type: float) -> dict[str, float]:
+def acceptor_forms(S: float, pH: float, acceptor_type: float,
+                   pKa: float | None = None) -> dict[str, float]:
     """The four acceptor forms for a free acceptor amount S (mol/L).
 
     >>> acceptor_forms(2e-3, 10.4, 3)["thiol"]
     0.001
     """
     return {name: c.value * S if c.per_S else c.value
-            for name, c in acceptor_coefficients(pH, acceptor_type).items()}
+            for name, c in acceptor_coefficients(pH, acceptor_type, pKa).items()}
 
 
 def consumes_acceptor(form: str, acceptor_type: float) -> bool:

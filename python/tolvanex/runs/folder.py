@@ -35,6 +35,9 @@ TIMES = "times.txt"
 EXIT_STATUS = "exit-status"
 PID = "pid"
 FLUX = FLUX_FILE_NAME
+#: What a point of the exact engine holds instead of a program's files
+#: (`tolvanex.scans.exact_points`).
+SOLUTION = "solution.json"
 #: Every file a run folder holds besides the trace file.
 KNOWN_FILES = (ARGUMENTS, CONSOLE, STDERR, TIMES, EXIT_STATUS, PID, FLUX)
 
@@ -243,4 +246,8 @@ def find_trace(folder: str, parameters, trace_name: str | None) -> str:
     for name in others:
         if os.path.isfile(os.path.join(folder, name)) and _banner_file(os.path.join(folder, name)):
             return os.path.join(folder, name)
+    if os.path.exists(os.path.join(folder, SOLUTION)):
+        raise RunNotFound(f"{folder}: a point of the exact engine, no program's run: its "
+                          f"summary row is in {SOLUTION} (trace.csv with --traces); "
+                          "tolvanex-solve ARGS_FILE solves and draws it again")
     raise RunNotFound(f"{folder}: no trace file there; give the trace file itself")

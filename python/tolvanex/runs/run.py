@@ -316,7 +316,9 @@ def run(parameters, program: str = "tolvanex", folder: str | None = None) -> Run
     when missing, a fresh temporary one when None; a folder that already
     holds the trace file or flux_analysis.txt is refused, since the programs
     append to them.  The trace file is written in the folder under its base
-    name.  Raises RunError when the program ends with a non-zero status.
+    name.  Raises RunError when the program ends with a non-zero status, and
+    InvalidValue, before anything runs, for a pKa or temperature other than
+    the programs' (those are for `tolvanex.solve`).
 
     >>> r = run("examples/glutathione.args", folder="run/glutathione")   # doctest: +SKIP
     >>> r.stop                                                            # doctest: +SKIP
@@ -325,6 +327,7 @@ def run(parameters, program: str = "tolvanex", folder: str | None = None) -> Run
     if not isinstance(parameters, Parameters):
         parameters = Parameters.read(parameters)
     parameters.check()
+    parameters.check_for_programs()
     path = find_program(program)
     parameters = parameters.replace(trace=os.path.basename(parameters.trace))
     if folder is None:

@@ -75,7 +75,8 @@ class Cases:
         return points
 
     def record(self) -> dict:
-        """The cases as scan.json records them."""
+        """The cases as scan.json records them (the base's pKa and
+        temperature among the fixed values)."""
         return {"base_args": self.base.to_args(), "varied": [],
                 "cases": [[n, c] for n, c in self.cases],
-                "set": dict(self.fixed), "trace_name": self.trace_name}
+                "set": {**self.base.conditions, **self.fixed}, "trace_name": self.trace_name}

@@ -148,7 +148,10 @@ class Grid:
         return points
 
     def record(self) -> dict:
-        """The grid as scan.json records it."""
+        """The grid as scan.json records it (the base's pKa and temperature,
+        which its argument list does not hold, among the fixed values)."""
+        varied = {n for n, _ in self.varied}
         return {"base_args": self.base.to_args(),
                 "varied": [[n, v] for n, v in self.varied],
-                "set": dict(self.fixed), "trace_name": self.trace_name}
+                "set": {**{n: v for n, v in self.base.conditions.items() if n not in varied},
+                        **self.fixed}, "trace_name": self.trace_name}

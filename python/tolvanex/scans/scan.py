@@ -1,11 +1,17 @@
-"""Scans: one program run per point of a grid of parameter values, each in a
-run folder of its own under the scan folder, and their summary.
+"""Scans: one solve of the exact engine, or one program run, per point of a
+grid of parameter values, each in a run folder of its own under the scan
+folder, and their summary.
 
 The scan folder holds ``scan.json`` (the grid it was made for: base
-arguments, varied and fixed values, the program's and this package's
-absolute paths), ``commands.txt`` (the shell command of every run, one a
-line, for a cluster scheduler), ``NNN_name=value_...`` run folders
-(`tolvanex.runs.folder`) and ``summary.csv`` (`tolvanex.scans.summary`).
+arguments, varied and fixed values, what ran: ``exact`` or the program's
+absolute path, this package's path), ``commands.txt`` (the programs' runs:
+the shell command of every run, one a line, for a cluster scheduler),
+``NNN_name=value_...`` run folders (`tolvanex.runs.folder`; the engine's
+points: `tolvanex.scans.exact_points`) and ``summary.csv``
+(`tolvanex.scans.summary`).  The exact engine runs unless a program is
+asked for, or the programs' files are (a dry run, Slurm: then
+``tolvanex_unpruned``); a scan of ``tolvanex`` is told how far its pruning
+can take it from the rate equations.
 
 >>> table = scan("examples/glutathione.args", vary={"pH": "6.5:8.5:0.5"},
 ...              set={"wanted_time": 10}, out="scans/ph")      # doctest: +SKIP
@@ -21,7 +27,7 @@ import tempfile
 import threading
 import time
 
-from . import slurm_scan
+from . import exact_points, slurm_scan
 from .. import __version__
 from .cases import Cases
 from ..errors import InvalidValue, OutputExists, TolvanexError
@@ -32,7 +38,8 @@ from .manifest import MANIFEST, read_manifest, write_manifest
 from ..model.parameters import Parameters
 from .progress import Progress
 from ..runs import folder as rf
-from ..runs.programs import PACKAGE_DIR, find_program
+from ..runs.programs import (EXACT, PACKAGE_DIR, PRUNING_NOTE, find_program, program_name,
+                             study_program)
 from .slurm_client import SlurmOptions
 from .summary import summary, write_summary
 
@@ -56,7 +63,9 @@ def _base(base) -> tuple[Parameters, str | None]:
 def _manifest(grid, points, program: str, args_file: str | None, record=None) -> dict:
     return {"version": __version__, "program": program, "python": PACKAGE_DIR,
             "args_file": args_file, **(record or {}), **grid.record(),
-            "runs": [{"folder": p.folder, "values": p.values, "args": p.parameters.to_args()}
+            "runs": [{"folder": p.folder, "values": p.values, "args": p.parameters.to_args(),
+                      **({"conditions": p.parameters.conditions}
+                         if p.parameters.conditions else {})}
                      for p in points]}
 
 
@@ -83,6 +92,8 @@ def _prepare_new(out: str, manifest: dict, points) -> None:
         os.makedirs(os.path.join(out, p.folder), exist_ok=True)
         p.parameters.write(os.path.join(out, p.folder, rf.ARGUMENTS))
     write_manifest(out, manifest)
+    if manifest["program"] == EXACT:
+        return                                  # solved here: no commands
     with open(os.path.join(out, COMMANDS), "w", encoding="utf-8") as f:
         for p in points:
             f.write(rf.command_line(os.path.join(out, p.folder), manifest["program"],
@@ -205,15 +216,35 @@ def _carry_out(out: str, points, pending, program: str, jobs: int, sequential: b
             pass
 
 
+def _what_runs(program: str, points, slurm, dry_run: bool, traces: bool, say) -> str:
+    """Check that what runs can run every point; the program's path, or EXACT."""
+    if program == EXACT:
+        if slurm is not None or dry_run:
+            raise InvalidValue("the exact engine solves every point here, in milliseconds: "
+                               + ("--slurm" if slurm is not None else "a dry run")
+                               + " is for the programs' runs (give --program "
+                               "tolvanex_unpruned)")
+        exact_points.check_points(points)
+        return EXACT
+    if traces:
+        raise InvalidValue("--traces is for the exact engine; a program writes its trace "
+                           "file and flux_analysis.txt in every run folder anyway")
+    for p in points:
+        p.parameters.check_for_programs()
+    return find_program(program)
+
+
 def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
          out: str | None = None, resume: bool = False, sequential: bool = False,
          dry_run: bool = False, progress=sys.stderr, warn=None, cases=None, record=None,
-         slurm: SlurmOptions | None = None):
-    """Run `program` over the grid and return the summary (a DataFrame).
+         slurm: SlurmOptions | None = None, engine: str | None = None, traces: bool = False):
+    """Solve every point of the grid with the exact engine, or run `program`
+    over it, and return the summary (a DataFrame).
 
     `base` is a `Parameters` or an arguments file; `vary` maps names to a
     list of values or a text ``a,b,c`` / ``start:stop:step``; `set` maps
-    names to one value.  Instead of `vary`, `cases` is an explicit list of
+    names to one value (``pKa`` and ``temperature`` too, for the exact
+    engine).  Instead of `vary`, `cases` is an explicit list of
     named cases [(name, {parameter: value})] (`tolvanex.scans.cases`).  Every
     grid point is checked before anything runs (ValueError naming the
     parameter).  `record` adds entries of its own to scan.json (a study's
@@ -225,6 +256,12 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     are written and nothing runs (returns None).  SIGINT or SIGTERM stops the
     runs after their current block, writes the summary and raises
     ScanInterrupted.
+
+    What runs (`tolvanex.runs.programs.study_program`): the exact engine
+    (``engine="exact"``, the default: every point solved here, `jobs` at a
+    time, ``traces`` writing each point's trace.csv and fluxes.csv), or
+    `program` (a name or path); with `dry_run` or `slurm` the default is
+    ``tolvanex_unpruned``.  On resume, what the folder was scanned with.
 
     With `slurm` (`SlurmOptions`) the runs to do are submitted to Slurm as
     one job array (`tolvanex.scans.slurm_scan`) instead of being run here; the
@@ -254,14 +291,21 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             vary = vary or {n: v for n, v in recorded.get("varied", [])}
             set = set or recorded.get("set", {})
             cases = cases or recorded.get("cases")
-        program = program or recorded.get("program")
+        if program is None and engine is None:
+            program = recorded.get("program")
+            if not program:
+                raise InvalidValue(f"{out}: scan.json does not record what ran; give --program "
+                                   "or --engine exact")
+        traces = traces or bool(recorded.get("traces"))
+    program = study_program(program, engine, files=dry_run or slurm is not None)
     base, args_file = _base(base)
     if cases is not None and vary:
         raise InvalidValue("give varied values or a list of cases, not both")
     grid = Cases(base, cases, set) if cases is not None else Grid(base, vary, set)
     points = grid.points()
-    program = find_program(program)
-    manifest = _manifest(grid, points, program, args_file, record)
+    program = _what_runs(program, points, slurm, dry_run, traces, say)
+    manifest = _manifest(grid, points, program, args_file,
+                         {**(record or {}), **({"traces": True} if traces else {})})
     os.makedirs(out, exist_ok=True)
     with ScanLock(out, say), _Signals() as signals:
         if resume:
@@ -270,8 +314,9 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             if differs:
                 raise InvalidValue(f"{out} holds a scan made for other {differs}; resume it with"
                                  " the same grid, or start a new scan in another folder")
-            if recorded.get("program") and os.path.abspath(recorded["program"]) != program:
-                raise InvalidValue(f"{out} was scanned with {recorded['program']}, not {program}")
+            then = recorded.get("program")
+            if then and (then if EXACT in (then, program) else os.path.abspath(then)) != program:
+                raise InvalidValue(f"{out} was scanned with {then}, not {program}")
             if [r["folder"] for r in recorded["runs"]] != [p.folder for p in points]:
                 raise InvalidValue(f"{out}: the recorded run folders are not this grid's")
             slurm_scan.ensure_ended(out, recorded)
@@ -280,21 +325,31 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             write_manifest(out, manifest)
             pending = _unfinished(out, points)
             say(f"resuming {out}: {len(points) - len(pending)} of {len(points)} runs "
-                "finished" + ((", submitting the others" if slurm else ", running the others")
-                              if pending else ""))
+                "finished" + ((", submitting the others" if slurm else
+                               ", solving the others" if program == EXACT else
+                               ", running the others") if pending else ""))
         else:
             _prepare_new(out, manifest, points)
             pending = points
+        pruned = program_name(program) == "tolvanex"
         if dry_run:
+            if pruned:
+                say(PRUNING_NOTE)
             return None
-        if slurm is not None and pending:
+        if program == EXACT:
+            exact_points.carry_out(out, points, pending, jobs, traces, progress, say, signals)
+        elif slurm is not None and pending:
             if not _on_slurm(out, manifest, points, pending, program, slurm, progress, say,
                              signals):
+                if pruned:
+                    say(PRUNING_NOTE)
                 return None
         else:
             _carry_out(out, points, pending, program, jobs, sequential, progress, say, signals)
         table = summary(out)
         write_summary(out, table)
+    if pruned:
+        say(PRUNING_NOTE)
     if signals.received:
         raise ScanInterrupted(signals.received, table)
     return table

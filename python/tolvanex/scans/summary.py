@@ -1,16 +1,20 @@
 """The summary of a scan: one row per run, read from its folder.
 
 Columns: ``folder``; the varied values as typed (a scan of named cases:
-``case``, the case's name); ``ended`` and ``message``
-(how the run ended, `tolvanex.runs.outcome`); ``end_time_s`` (the time the run
-reached) and ``wanted_time_s``; ``P_at_wanted_mol_per_L`` (product),
+``case``, the case's name); ``program``, what ran (``exact``, the engine;
+``tolvanex``, ``tolvanex_unpruned`` or the file name of another build);
+``ended`` and ``message`` (how the run ended, `tolvanex.runs.outcome`; a
+point of the exact engine ``time reached`` or ``solver failed (FLAG)``);
+``end_time_s`` (the time the run reached) and ``wanted_time_s``; ``P_at_wanted_mol_per_L`` (product),
 ``S_at_wanted_mol_per_L`` (acceptor), ``A_at_wanted_mol_per_L`` (HgMerB)
 and ``apoMerB_at_wanted_mol_per_L`` (free enzyme) at exactly the wanted
 time, interpolated between rows, when the run got there, otherwise empty
 with the reason in ``at_wanted_note``; ``t50_s`` and ``t90_s`` (first time
 the product reaches 50 % and 90 % of the enzyme amount; empty when never);
-``initial_rate_mol_per_L_per_s`` (`Run.initial_rate`); ``iterations``;
-``wall_s`` (the run's wall-clock time); ``exit_status``.  A run folder that
+``initial_rate_mol_per_L_per_s`` (`Run.initial_rate`); ``iterations`` (a
+program's; empty for the engine); ``wall_s`` (the run's or solve's
+wall-clock time); ``exit_status``.  The engine's points are read from what
+their solve recorded (`tolvanex.scans.exact_points`), the same columns.  A run folder that
 cannot be read costs its row only: ``ended`` is ``unreadable`` and
 ``message`` says why.
 
@@ -33,12 +37,15 @@ from ..runs import folder as rf
 from ..runs.file_format import FileFormatError
 from ..runs.folder import RunNotFound
 from ..runs.outcome import stop_without_trace
+from ..runs.programs import EXACT, program_label
 from ..runs.run import Run
+from . import exact_points
 
 SUMMARY = "summary.csv"
 AT_WANTED = {"P": "P_at_wanted_mol_per_L", "S": "S_at_wanted_mol_per_L",
              "A": "A_at_wanted_mol_per_L", "apoMerB": "apoMerB_at_wanted_mol_per_L"}
-COLUMNS = (["ended", "message", "end_time_s", "wanted_time_s"] + list(AT_WANTED.values())
+COLUMNS = (["program", "ended", "message", "end_time_s", "wanted_time_s"]
+           + list(AT_WANTED.values())
            + ["at_wanted_note", "t50_s", "t90_s", "initial_rate_mol_per_L_per_s",
               "iterations", "wall_s", "exit_status"])
 INTEGERS = ("iterations", "exit_status")
@@ -51,7 +58,10 @@ def _wanted_of(entry: dict) -> float | None:
         return None
 
 
-def _metrics(run: Run, row: dict) -> None:
+def metrics(run, row: dict) -> None:
+    """The values of a `Run` or a `tolvanex.Solution` into a summary row
+    (which holds ``wanted_time_s``): the end time, the amounts at the
+    wanted time or why there are none, t50, t90, the initial rate."""
     wanted = row["wanted_time_s"]
     row["end_time_s"] = run.end_time
     if wanted is not None and math.isfinite(wanted) and run.end_time >= wanted:
@@ -67,12 +77,17 @@ def _metrics(run: Run, row: dict) -> None:
         row["initial_rate_mol_per_L_per_s"] = run.initial_rate()
 
 
-def summarise_run(out: str, entry: dict) -> dict:
-    """The summary row of one run of a scan (never raises for a bad folder)."""
+def summarise_run(out: str, entry: dict, program: str | None = None) -> dict:
+    """The summary row of one run of a scan made with `program` (never
+    raises for a bad folder)."""
     folder = os.path.join(out, entry["folder"])
     row = {"folder": entry["folder"], **entry.get("values", {}),
-           "wanted_time_s": _wanted_of(entry), "at_wanted_note": ""}
+           "program": program_label(program), "wanted_time_s": _wanted_of(entry),
+           "at_wanted_note": ""}
     try:
+        if program == EXACT:
+            row.update(exact_points.point_row(out, entry))
+            return row
         status = rf.read_exit_status(folder)
         row["exit_status"] = status
         row["wall_s"] = rf.read_wall_seconds(folder)
@@ -83,10 +98,10 @@ def summarise_run(out: str, entry: dict) -> dict:
             row.update(ended=stop.code, message=stop.message, at_wanted_note=stop.code)
             return row
         row.update(ended=run.stop.code, message=run.stop.message, iterations=run.iterations)
-        _metrics(run, row)
+        metrics(run, row)
     except (rf.UnreadableFile, FileFormatError, OSError, ValueError, IndexError) as e:
         row.update(ended="unreadable", message=str(e), at_wanted_note="unreadable")
-        for key in COLUMNS[2:]:
+        for key in COLUMNS[3:]:
             if key not in ("wanted_time_s", "at_wanted_note", "exit_status"):
                 row.pop(key, None)
     return row
@@ -101,15 +116,15 @@ def summary(folder: str) -> pd.DataFrame:
     names = [n for n, _ in manifest.get("varied", [])]
     if "cases" in manifest:
         names.append(CASE_COLUMN)
-    rows = [summarise_run(folder, entry) for entry in manifest["runs"]]
+    rows = [summarise_run(folder, entry, manifest.get("program")) for entry in manifest["runs"]]
     table = pd.DataFrame(rows, columns=["folder"] + names + COLUMNS)
     for column in INTEGERS:
         table[column] = pd.to_numeric(table[column], errors="coerce").astype("Int64")
     for column in COLUMNS:
         if column.endswith("_s") or column.endswith("_per_L") or column.endswith("_per_s"):
             table[column] = pd.to_numeric(table[column], errors="coerce")
-    table[["ended", "message", "at_wanted_note"]] = \
-        table[["ended", "message", "at_wanted_note"]].fillna("")
+    text = ["program", "ended", "message", "at_wanted_note"]
+    table[text] = table[text].fillna("")
     return table
 
 

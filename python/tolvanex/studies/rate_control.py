@@ -7,7 +7,7 @@ moves and its equilibrium constant stays; each case is one run of a scan
 (`tolvanex.scans.scan` with a list of cases), beside the base run.  The degree of
 rate control of step i is
 
-    X_i = −[ln m(lowered) − ln m(raised)] / (2 · delta · 4184 / (8.314 · 298))
+    X_i = −[ln m(lowered) − ln m(raised)] / (2 · delta · 4184 / (8.314 · T))
 
 for a time metric m (t50, t90; the rate is 1/m), with the opposite sign for
 P@T (the product at time T, itself a rate).  See `tolvanex.studies.rate_metric`.
@@ -21,12 +21,20 @@ organomercurial mode the binding of the organomercurial has fixed
 constants: its X is what the sum rule leaves (a row marked derived), and
 the rule cannot be checked.
 
-The study folder is a scan folder (``scan.json`` records the metric and
-delta under ``rate_control``); beside the runs and ``summary.csv`` it holds
-``rate_control.csv`` (`TABLE`) and ``rate_control.png`` (`PICTURE`).
+The cases are solved by the exact engine (39 solves, about a second) unless
+a program is asked for (``tolvanex_unpruned`` agrees to ~1e-4; the default
+where the programs' files are wanted: a dry run, Slurm).  ``set`` changes
+the base arguments (pKa and temperature too, for the engine); ``steps``
+limits the study to some steps.  A step that carries nothing in the mode at
+hand (step 21 outside organomercurial mode) is not run: its X is 0.
 
->>> table = rate_control("examples/mera.args", program="tolvanex_unpruned",
-...                      out="studies/mera")                         # doctest: +SKIP
+The study folder is a scan folder (``scan.json`` records the metric, delta,
+the values set and the steps under ``rate_control``); beside the runs and
+``summary.csv`` it holds ``rate_control.csv`` (`TABLE`) and
+``rate_control.png`` (`PICTURE`).  Its tables from the engine's points solve
+the cases again (milliseconds each), so that any metric can be collected.
+
+>>> table = rate_control("examples/mera.args", out="studies/mera")  # doctest: +SKIP
 >>> table.attrs["sum_X"], table.loc[table["X"].abs().idxmax(), "equation"]  # doctest: +SKIP
 (1.0003..., 'A + thiol ⇌ C')
 """
@@ -42,24 +50,29 @@ import numpy as np
 import pandas as pd
 
 from ..atomic import replaced_whole
-from ..model.parameters import Parameters
+from ..errors import InvalidValue
+from ..model.parameters import CONDITIONS, Parameters
 from .rate_metric import Metric, degree_of_rate_control
-from .rate_plan import BASE_CASE, step_plans, study_cases
+from .rate_plan import BASE_CASE, chosen_steps, step_plans, study_cases
 from ..runs import folder as rf
 from ..runs.file_format import FileFormatError
 from ..runs.folder import RunNotFound
 from ..runs.outcome import stop_without_trace
+from ..runs.programs import EXACT, FILES_DEFAULT
 from ..runs.run import Run
+from ..scans import exact_points
+from ..scans.grid import scan_parameter
 from ..scans.manifest import NotAScan, read_manifest
 from ..scans.scan import collect, scan
 
 RECORD_KEY = "rate_control"
 TABLE = "rate_control.csv"
 PICTURE = "rate_control.png"
-#: The program a study runs unless told otherwise: the one that follows the
-#: rate equations (tolvanex drops backward net fluxes, which changes the
-#: degrees without the sum rule showing it; see docs/rate_control.md).
-DEFAULT_PROGRAM = "tolvanex_unpruned"
+#: The program a study runs where the programs' files are wanted (a dry run,
+#: Slurm): the one that follows the rate equations (tolvanex drops backward
+#: net fluxes, which changes the degrees without the sum rule showing it;
+#: see docs/rate_control.md).  Otherwise the exact engine runs.
+DEFAULT_PROGRAM = FILES_DEFAULT
 
 #: How far the sum of the degrees may be from the sum rule's value.
 SUM_TOLERANCE = 0.05
@@ -80,40 +93,65 @@ def _say(warn):
     return warn or (lambda message: print(f"tolvanex-rate-control: {message}", file=sys.stderr))
 
 
+def _study_base(parameters, changes, m: Metric) -> tuple[Parameters, dict]:
+    """The base of a study: `parameters` with the values `changes` set;
+    and the values set for every case (the wanted time of a P@T study)."""
+    base = parameters if isinstance(parameters, Parameters) else Parameters.read(parameters)
+    given = {scan_parameter(k, base, "set"): v for k, v in (changes or {}).items()}
+    if m.is_rate and "wanted_time" in given:
+        raise InvalidValue(f"the metric {m.name} sets the wanted time of every run to "
+                           f"{m.time_s:g} s; leave out the wanted_time set")
+    try:
+        base = base.replace(**given)
+    except ValueError as e:
+        raise InvalidValue(f"set: {e}") from None
+    return base, ({"wanted_time": m.time_s} if m.is_rate else {})
+
+
 def rate_control(parameters, metric: str = "t50", delta: float = 0.1, jobs: int = 2,
-                 program: str | None = DEFAULT_PROGRAM, out: str | None = None,
+                 program: str | None = None, out: str | None = None,
                  dry_run: bool = False, progress=sys.stderr, warn=None,
-                 slurm=None) -> pd.DataFrame | None:
+                 slurm=None, engine: str | None = None, set=None,
+                 steps=None) -> pd.DataFrame | None:
     """Run the study and return its table (one row per step, see
     `rate_control_table`); write ``rate_control.csv`` and ``rate_control.png``
     in `out` (a fresh temporary folder when None; the table's
     ``attrs["folder"]``).
 
-    `parameters` is a `Parameters` or an arguments file; `metric` is t50,
-    t90 or P@T (for P@T the wanted time of every run is set to T); `delta`
-    is in kcal/mol.  With `dry_run` the run folders and commands.txt are
-    written and nothing runs (returns None).  `warn` gets the warnings,
+    `parameters` is a `Parameters` or an arguments file, `set` values that
+    replace some of them ({name: value}); `metric` is t50, t90 or P@T (for
+    P@T the wanted time of every case is set to T); `delta` is in
+    kcal/mol; `steps` (numbers, or text "1,9,29") limits the study to those
+    steps.  What runs: the exact engine (``engine="exact"``, the default),
+    or `program` (`tolvanex.scan`; with `dry_run` or `slurm` the default is
+    ``tolvanex_unpruned``).  With `dry_run` the run folders and commands.txt
+    are written and nothing runs (returns None).  `warn` gets the warnings,
     among them a failed sum rule (default: standard error).  `slurm`
     (`SlurmOptions`) sends the runs to Slurm as `scan` does: None is
     returned once they are submitted, unless ``slurm.wait``.
 
-    >>> rate_control("examples/glutathione.args", metric="P@10",
+    >>> rate_control("examples/glutathione.args", metric="P@10", set={"pH": 9},
     ...              out="studies/gsh-p10")  # doctest: +SKIP
     """
     say = _say(warn)
     m = Metric.parse(metric)
-    base = parameters if isinstance(parameters, Parameters) else Parameters.read(parameters)
-    fixed = {"wanted_time": m.time_s} if m.is_rate else {}
-    cases = study_cases(step_plans(base.replace(**fixed), delta))
+    base, fixed = _study_base(parameters, set, m)
+    cases = study_cases(step_plans(base.replace(**fixed), delta, steps))
+    chosen = chosen_steps(steps, base.is_organomercurial)
     out = os.path.abspath(out) if out else tempfile.mkdtemp(prefix="tolvanex-rate-control-")
-    table = scan(parameters, set=fixed, jobs=jobs, program=program or DEFAULT_PROGRAM, out=out,
+    record = {"metric": m.name, "delta": str(delta),
+              **({"set": {k: str(v) for k, v in set.items()}} if set else {}),
+              **({"steps": chosen} if chosen else {})}
+    args_file = None if isinstance(parameters, Parameters) else os.path.abspath(parameters)
+    table = scan(base, set=fixed, jobs=jobs, program=program, engine=engine, out=out,
                  dry_run=dry_run, progress=progress, warn=say, cases=cases,
-                 record={RECORD_KEY: {"metric": m.name, "delta": str(delta)}}, slurm=slurm)
+                 record={RECORD_KEY: record, "args_file": args_file}, slurm=slurm)
     return None if table is None else write_study(out, warn=say)
 
 
 def resume_rate_control(folder: str, jobs: int = 2, program: str | None = None,
-                        progress=sys.stderr, warn=None, slurm=None) -> pd.DataFrame | None:
+                        progress=sys.stderr, warn=None, slurm=None,
+                        engine: str | None = None) -> pd.DataFrame | None:
     """Run again what is not finished in a study folder (with its recorded
     arguments, metric and delta) and return its table (None when `slurm`
     submitted the runs without waiting for them).
@@ -122,8 +160,8 @@ def resume_rate_control(folder: str, jobs: int = 2, program: str | None = None,
     """
     study_record(folder, read_manifest(folder))
     say = _say(warn)
-    done = scan(None, jobs=jobs, program=program, out=folder, resume=True, progress=progress,
-                warn=say, slurm=slurm)
+    done = scan(None, jobs=jobs, program=program, engine=engine, out=folder, resume=True,
+                progress=progress, warn=say, slurm=slurm)
     return None if done is None else write_study(folder, warn=say)
 
 
@@ -160,11 +198,22 @@ def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFra
 
 
 def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | None]:
-    """Every case's metric value and, where there is none, why; the base run."""
+    """Every case's metric value and, where there is none, why; the base run
+    (a `tolvanex.Solution` for the exact engine's points, solved again)."""
     values, base_run = {}, None
+    exact = manifest.get("program") == EXACT
     for entry in manifest["runs"]:
         case = entry.get("values", {}).get("case")
         path = os.path.join(folder, entry["folder"])
+        if exact:
+            try:
+                run, why = exact_points.point_solution(folder, entry)
+            except (rf.UnreadableFile, OSError) as e:
+                run, why = None, f"unreadable: {e}"
+            values[case] = (math.nan, why) if run is None else m.value(run)
+            if case == BASE_CASE:
+                base_run = run
+            continue
         try:
             run = Run.load(path, fluxes=False)
         except RunNotFound:                     # no trace file: not run, or failed at start
@@ -185,8 +234,9 @@ def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | No
 
 
 def _row_gap(run: Run | None, time: float) -> float:
-    """How far apart in time (a ratio) the base run's rows around `time` are."""
-    if run is None or not math.isfinite(time):
+    """How far apart in time (a ratio) the base run's rows around `time` are
+    (NaN for a solution, which has no rows to read between)."""
+    if not isinstance(run, Run) or not math.isfinite(time):
         return math.nan
     t = run.trace.index.to_numpy()
     k = int(np.searchsorted(t, time))
@@ -225,8 +275,9 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     recorded = study_record(folder, manifest)
     m = Metric.parse(metric or recorded["metric"])
     delta = float(recorded["delta"])
-    base = Parameters.from_args(manifest["base_args"], check=False)
-    plans = step_plans(base, recorded["delta"])
+    base = Parameters.from_args(manifest["base_args"], check=False).replace(
+        **{k: v for k, v in manifest.get("set", {}).items() if k in CONDITIONS})
+    plans = step_plans(base, recorded["delta"], recorded.get("steps"))
     values, base_run = _load_values(folder, manifest, m)
     run_folders = {e.get("values", {}).get("case"): e["folder"] for e in manifest["runs"]}
     base_value, base_reason = values.get(BASE_CASE, (math.nan, "no base run"))
@@ -240,13 +291,15 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
                "derived": p.derived, m.column("base"): base_value,
                m.column("lowered"): math.nan, m.column("raised"): math.nan,
                "lowered_folder": "", "raised_folder": "", "note": p.note}
+        if p.inert:
+            row["X"] = 0.0
         if p.differentiated:
             (lo, lo_why), (hi, hi_why) = (values.get(p.case(w), (math.nan, "no such run"))
                                           for w in ("lowered", "raised"))
             row.update({m.column("lowered"): lo, m.column("raised"): hi,
                         "lowered_folder": run_folders.get(p.case("lowered"), ""),
                         "raised_folder": run_folders.get(p.case("raised"), "")})
-            row["X"] = degree_of_rate_control(lo, hi, delta, m.is_rate)
+            row["X"] = degree_of_rate_control(lo, hi, delta, m.is_rate, base.temperature)
             if math.isnan(row["X"]):
                 why = "; ".join(f"{w}: {r}" for w, r in (("lowered", lo_why), ("raised", hi_why))
                                 if r) or "a metric value is not positive"
@@ -259,7 +312,7 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
         else math.nan
     _sum_rule(table, plans, m, expected, base_reason, _row_gap(
         base_run, m.time_s if m.is_rate else base_value), manifest.get("program") or "",
-        base_run.folder if base_run is not None else "")
+        getattr(base_run, "folder", None) or "")
     table.attrs.update(metric=m.name, delta_kcal_per_mol=delta,
                        program=manifest.get("program"), base_value=base_value,
                        folder=os.path.abspath(folder),
@@ -273,15 +326,20 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
     the sum rule to the table (attrs)."""
     measured = table[~table["derived"]]
     total = float(measured["X"].sum(skipna=True))
-    missing = [p.step.number for p in plans
-               if not p.derived and p.may_carry_flux and math.isnan(table.loc[p.step.number, "X"])]
+    left_out = [p.step.number for p in plans if p.left_out]
+    missing = [p.step.number for p in plans if not p.derived and not p.left_out
+               and p.may_carry_flux and math.isnan(table.loc[p.step.number, "X"])]
     failed = [p.step.number for p in plans
               if p.differentiated and math.isnan(table.loc[p.step.number, "X"])]
     rule = ("1" if not m.is_rate else
             f"T·P'(T)/P(T) of the base run at T = {m.time_s:g} s, {expected:.4g}")
     derived = [p.step.number for p in plans if p.derived]
     ok, message, unchecked = None, "", ""
-    if missing:
+    if left_out:
+        asked = [p.step.number for p in plans if not p.left_out]
+        unchecked = (f"the sum rule (it says {rule}) needs every step; this study has step"
+                     f"{'s' if len(asked) > 1 else ''} {', '.join(map(str, asked))} only")
+    elif missing:
         unchecked = (f"the sum rule (it says {rule}) cannot be checked: step"
                      f"{'s' if len(missing) > 1 else ''} {', '.join(map(str, missing))} may "
                      f"carry flux but ha{'ve' if len(missing) > 1 else 's'} no X (see the note)")
@@ -313,6 +371,9 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
 
 def _causes(m: Metric, gap: float, program: str, base_folder: str) -> str:
     where = f"T = {m.time_s:g} s" if m.is_rate else m.name
+    if program == EXACT:
+        return ("The exact solution leaves only the central difference over ±delta as a "
+                "cause: a smaller --delta shows whether the degrees change that fast.")
     causes = []
     if os.path.basename(program) == "tolvanex":
         causes.append("the pruning of tolvanex, which drops backward and negligible net "

@@ -6,10 +6,11 @@ A metric is ``t50`` or ``t90`` (the first time the product reaches 50 % or
 itself the rate, since a faster mechanism has made more product by T).
 
 Lowering both barriers of a step by delta multiplies both its constants by
-exp(delta · 4184 / (R · 298)); the degree of rate control is the central
-difference of ln(rate) over ln(constants):
+exp(delta · 4184 / (R · T)) (T = 298 K but for an exact study at another
+temperature); the degree of rate control is the central difference of
+ln(rate) over ln(constants):
 
-    X = −[ln m(lowered) − ln m(raised)] / (2 · delta · 4184 / (8.314 · 298))
+    X = −[ln m(lowered) − ln m(raised)] / (2 · delta · 4184 / (8.314 · T))
 
 for a time metric, with the opposite sign for P@T.
 
@@ -39,14 +40,18 @@ FAILED_STOPS = ("negative concentration", "interrupted", "failed", "running or k
 
 
 def degree_of_rate_control(lowered: float, raised: float, delta: float,
-                           metric_is_rate: bool = False) -> float:
+                           metric_is_rate: bool = False,
+                           temperature: float = TEMPERATURE) -> float:
     """X from the metric with both barriers of a step lowered and raised by
-    `delta` kcal/mol; NaN when either value is missing or not positive."""
+    `delta` kcal/mol at `temperature` (K); NaN when either value is missing
+    or not positive."""
     if not (delta > 0 and math.isfinite(delta)):
         raise InvalidValue(f"delta is {delta!r} kcal/mol: it must be a positive number")
     if not (lowered > 0 and raised > 0 and math.isfinite(lowered) and math.isfinite(raised)):
         return math.nan
-    x = (math.log(lowered) - math.log(raised)) / (2.0 * delta * PER_KCAL)
+    per_kcal = PER_KCAL if temperature == TEMPERATURE else \
+        CALORIES_TO_JOULES / (GAS_CONSTANT * temperature)
+    x = (math.log(lowered) - math.log(raised)) / (2.0 * delta * per_kcal)
     return (x if metric_is_rate else -x) + 0.0    # + 0.0: no -0.0 for equal values
 
 
@@ -106,7 +111,8 @@ class Metric:
         return f"{self.name}, time to {self.fraction:.0%} product (s)"
 
     def value(self, run) -> tuple[float, str]:
-        """The metric of a `Run`, or NaN and why there is none.
+        """The metric of a `Run` (or a `tolvanex.Solution`), or NaN and why
+        there is none.
 
         >>> Metric.parse("t90").value(Run.load("studies/mera/001_base"))   # doctest: +SKIP
         (0.09366601405849977, '')

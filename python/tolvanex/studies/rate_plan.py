@@ -7,9 +7,12 @@ the 60 kcal/mol cut-off (the programs switch a direction off above it, so
 the two cases would straddle a jump), or when both its directions are
 switched off (it carries nothing).  A step with one direction switched off
 well above the cut-off is differentiated: that direction stays off in both
-cases, and the other one's transition state moves.  The organomercurial
-binding has fixed constants, not barriers: its degree is derived from the
-sum rule.
+cases, and the other one's transition state moves.  A step that cannot
+carry anything in the mode at hand (step 21, the split of the
+organomercurial, outside organomercurial mode) is not run either: its
+degree is 0.  A study of some steps only (`steps`) leaves the others out,
+with a note.  The organomercurial binding has fixed constants, not
+barriers: its degree is derived from the sum rule.
 
 >>> from tolvanex.model.parameters import Parameters
 >>> plan = step_plans(Parameters.read("examples/mera.args"), 0.1)
@@ -48,6 +51,8 @@ class StepPlan(NamedTuple):
     raised: dict | None
     derived: bool
     note: str
+    inert: bool = False            # carries nothing in this mode: X is 0, not run
+    left_out: bool = False         # not among the steps asked for
 
     @property
     def differentiated(self) -> bool:
@@ -55,8 +60,12 @@ class StepPlan(NamedTuple):
 
     @property
     def may_carry_flux(self) -> bool:
-        """Whether one of its directions is on (a barrier of 60 kcal/mol or less)."""
-        return self.derived or min(self.forward_kcal, self.reverse_kcal) <= mechanism.BARRIER_CUTOFF
+        """Whether one of its directions is on (a barrier of 60 kcal/mol or
+        less) in a mode where the step can carry anything."""
+        if self.derived or self.forward_kcal is None:
+            return True
+        return not self.inert and min(self.forward_kcal, self.reverse_kcal) \
+            <= mechanism.BARRIER_CUTOFF
 
     def case(self, which: str) -> str:
         """The name of its lowered or raised case.
@@ -110,14 +119,60 @@ def _cut_off_note(parameters, barriers, delta: float) -> str:
     return ""
 
 
-def step_plans(parameters, delta) -> list[StepPlan]:
+def chosen_steps(steps, organomercurial: bool) -> list[int] | None:
+    """The step numbers a study is limited to (None: every step), checked.
+
+    >>> chosen_steps("1,9, 29", False), chosen_steps(None, False)
+    ([1, 9, 29], None)
+    >>> chosen_steps("2", False)
+    Traceback (most recent call last):
+    ...
+    tolvanex.errors.InvalidValue: step 2: no such step; the steps with barriers are 1, 3, ..., 37
+    """
+    if steps is None:
+        return None
+    words = steps.split(",") if isinstance(steps, str) else list(steps)
+    chosen = []
+    for word in words:
+        try:
+            number = int(str(word).strip())
+        except ValueError:
+            raise InvalidValue(f"step {str(word).strip()!r}: give step numbers such as 1,9,29"
+                               ) from None
+        if number == mechanism.BINDING_STEP.number:
+            raise InvalidValue("step 39 (the organomercurial binding) has fixed constants: "
+                               "its degree is derived from the sum rule, in a study of every "
+                               "step" + ("" if organomercurial else
+                                         ", and it carries nothing outside organomercurial mode"))
+        if number not in {s.number for s in mechanism.REVERSIBLE_STEPS}:
+            raise InvalidValue(f"step {number}: no such step; the steps with barriers are "
+                               "1, 3, ..., 37")
+        if number in chosen:
+            raise InvalidValue(f"step {number} is given twice")
+        chosen.append(number)
+    if not chosen:
+        raise InvalidValue("no steps given")
+    return chosen
+
+
+def step_plans(parameters, delta, steps=None) -> list[StepPlan]:
     """The plan of every step of the mechanism with barriers (19), and in
-    organomercurial mode the binding step as derived, in mechanism order."""
+    organomercurial mode the binding step as derived, in mechanism order;
+    `steps` (numbers, or text such as "1,9,29") limits the study to some."""
     d = _delta(delta)
+    chosen = chosen_steps(steps, parameters.is_organomercurial)
     plans = []
     for s in mechanism.REVERSIBLE_STEPS:
         fw = parameters[f"barrier{s.forward_barrier}"]
         rv = parameters[f"barrier{s.reverse_barrier}"]
+        if chosen is not None and s.number not in chosen:
+            plans.append(StepPlan(s, fw, rv, None, None, False, "left out: not among the "
+                                  "steps asked for (--steps)", left_out=True))
+            continue
+        if s.organomercurial_only and not parameters.is_organomercurial:
+            plans.append(StepPlan(s, fw, rv, None, None, False, "carries nothing outside "
+                                  "organomercurial mode: X is 0, not run", inert=True))
+            continue
         note = _cut_off_note(parameters, s.barriers, float(d))
         lowered = raised = None
         if not note:
@@ -129,13 +184,15 @@ def step_plans(parameters, delta) -> list[StepPlan]:
                 note = (f"barrier{off[0]} is above {mechanism.BARRIER_CUTOFF:g} kcal/mol: that "
                         "direction stays switched off; only the other one's transition "
                         "state moves")
-            elif s.organomercurial_only and not parameters.is_organomercurial:
-                note = "carries nothing outside organomercurial mode"
         plans.append(StepPlan(s, fw, rv, lowered, raised, False, note))
-    if parameters.is_organomercurial:
+    if parameters.is_organomercurial and chosen is None:
         plans.append(StepPlan(mechanism.BINDING_STEP, None, None, None, None, True,
                               "derived: fixed constants, no barriers; what the sum rule "
                               "leaves to the other steps"))
+    elif parameters.is_organomercurial:
+        plans.append(StepPlan(mechanism.BINDING_STEP, None, None, None, None, False,
+                              "left out: fixed constants, its degree derived from the sum "
+                              "rule in a study of every step", left_out=True))
     return plans
 
 
