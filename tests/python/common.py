@@ -99,3 +99,16 @@ class TempDir(unittest.TestCase):
     @classmethod
     def path(cls, *names):
         return os.path.join(cls.tmp, *names)
+
+
+def require_engine():
+    """A module's setUpModule for tests that need the compiled engine: skip
+    them where this build has none, fail where it made one that does not
+    load."""
+    from tolvanex.model import engine
+    try:
+        engine.load()
+    except engine.EngineNotFound as e:
+        if os.environ.get(engine.ENVIRONMENT_VARIABLE):
+            raise          # this build made one: it must load
+        raise unittest.SkipTest(str(e))

@@ -11,7 +11,7 @@ import unittest
 
 import numpy as np
 
-from common import EXAMPLES_DIR
+from common import EXAMPLES_DIR, require_engine
 from tolvanex.model import engine
 from tolvanex.model.exact import STATE, SolverFailed, solve_exact
 from tolvanex.model.parameters import Parameters
@@ -24,13 +24,7 @@ TIME_TOLERANCE = 1e-7
 AMOUNT_TOLERANCE = 1e-8
 
 
-def setUpModule():
-    try:
-        engine.load()
-    except engine.EngineNotFound as e:
-        if os.environ.get(engine.ENVIRONMENT_VARIABLE):
-            raise          # this build made one: it must load
-        raise unittest.SkipTest(str(e))
+setUpModule = require_engine
 
 
 def example(name):

@@ -12,10 +12,9 @@ import unittest
 
 import numpy as np
 
-from common import EXAMPLES_DIR, TempDir, program, run_here
+from common import EXAMPLES_DIR, TempDir, program, run_here, require_engine
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.fit import main as fit_main  # noqa: E402
-from tolvanex.model import engine  # noqa: E402
 from tolvanex.studies.fit import synthetic_data  # noqa: E402
 from tolvanex.studies.fit.varied import barriers_at, parse_vary, resolve  # noqa: E402
 
@@ -28,13 +27,7 @@ ROUTES = BASE.replace(barrier9=8.5, barrier29=9.0)
 ROUTES_TRUTH = ROUTES.replace(barrier1=15.9, barrier23=11.6)
 
 
-def setUpModule():
-    try:
-        engine.load()
-    except engine.EngineNotFound as e:
-        if os.environ.get(engine.ENVIRONMENT_VARIABLE):
-            raise
-        raise unittest.SkipTest(str(e))
+setUpModule = require_engine
 
 
 def inside(row, truth):

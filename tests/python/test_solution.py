@@ -13,10 +13,9 @@ import unittest
 
 import numpy as np
 
-from common import EXAMPLES_DIR, TempDir, program, run_here
+from common import EXAMPLES_DIR, TempDir, program, run_here, require_engine
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.solve import main as solve_main  # noqa: E402
-from tolvanex.model import engine  # noqa: E402
 from tolvanex.model.exact import SolverFailed  # noqa: E402
 
 EXAMPLES = ("mera", "dithiothreitol", "glutathione", "organomercurial")
@@ -25,13 +24,7 @@ ENZYME = ("A", "C", "D", "E", "F", "G", "I", "J", "K", "L", "M", "N", "Q", "O1",
           "MerB", "ES")
 
 
-def setUpModule():
-    try:
-        engine.load()
-    except engine.EngineNotFound as e:
-        if os.environ.get(engine.ENVIRONMENT_VARIABLE):
-            raise
-        raise unittest.SkipTest(str(e))
+setUpModule = require_engine
 
 
 def example(name, **changes):

@@ -12,10 +12,9 @@ import unittest
 
 import numpy as np
 
-from common import EXAMPLES_DIR, TOOLS_DIR, TempDir, program, run_here, run_tool
+from common import EXAMPLES_DIR, TOOLS_DIR, TempDir, program, run_here, run_tool, require_engine
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.uncertainty import main as uncertainty_main  # noqa: E402
-from tolvanex.model import engine  # noqa: E402
 from tolvanex.studies.rate_metric import PER_KCAL  # noqa: E402
 from tolvanex.studies.uncertainty import collect_uncertainty, uncertainty  # noqa: E402
 from tolvanex.studies.uncertainty.error_model import ErrorModel  # noqa: E402
@@ -30,13 +29,6 @@ def example(name):
     return tolvanex.Parameters.read(os.path.join(EXAMPLES_DIR, name + ".args"))
 
 
-def needs_engine():
-    try:
-        engine.load()
-    except engine.EngineNotFound as e:
-        if os.environ.get(engine.ENVIRONMENT_VARIABLE):
-            raise
-        raise unittest.SkipTest(str(e))
 
 
 class Estimators(unittest.TestCase):
@@ -119,7 +111,7 @@ class Errors(TempDir):
 class OnTheEngine(TempDir):
     @classmethod
     def setUpClass(cls):
-        needs_engine()
+        require_engine()
         super().setUpClass()
 
     def study(self, base, name, **options):
@@ -196,7 +188,7 @@ class OnTheEngine(TempDir):
 class Command(TempDir):
     @classmethod
     def setUpClass(cls):
-        needs_engine()
+        require_engine()
         super().setUpClass()
 
     def test_outputs_and_summary(self):

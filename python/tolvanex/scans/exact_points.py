@@ -33,7 +33,6 @@ from ..model.parameters import Parameters
 from ..model.solution import solve
 from ..export.run_csv import solution_frame, write_frame_csv
 from ..runs import folder as rf
-from ..runs.programs import EXACT
 from .progress import Progress
 
 RESULT = rf.SOLUTION

@@ -13,7 +13,6 @@ import os
 import tempfile
 import time as clock
 
-import numpy as np
 
 from ...errors import InvalidValue, OutputExists
 from ...model.parameters import Parameters
