@@ -16,7 +16,6 @@ from __future__ import annotations
 import math
 from typing import NamedTuple
 
-import numpy as np
 from scipy import optimize
 
 from .estimate import minimise

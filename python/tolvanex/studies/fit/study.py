@@ -13,7 +13,6 @@ import os
 import tempfile
 import time as clock
 
-
 from ...errors import InvalidValue, OutputExists
 from ...model.parameters import Parameters
 from ...runs.programs import find_program
