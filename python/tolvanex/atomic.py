@@ -18,12 +18,13 @@ import stat
 
 
 @contextlib.contextmanager
-def replaced_whole(path: str, mode: int | None = None):
+def replaced_whole(path: str, mode: int | None = None, errors: str = "strict"):
     """``with replaced_whole(path) as f:`` writes text (UTF-8, line ends as
     written) to ``path.part`` and renames it to `path` when the block ends
     without an error; on an error the part file is removed and `path` left
     as it was.  `mode`: the file's permission bits (e.g. 0o755); by default
-    those of the file replaced.
+    those of the file replaced.  `errors`: as for `open` ("surrogateescape"
+    writes the bytes of names that are not UTF-8 as they are).
 
     A link is followed: the file it points to is replaced and the link
     stays.  A path that is no regular file (a device such as /dev/stdout or
@@ -34,14 +35,14 @@ def replaced_whole(path: str, mode: int | None = None):
     except FileNotFoundError:
         status = None
     if status is not None and not stat.S_ISREG(status.st_mode):
-        with open(target, "w", encoding="utf-8", newline="") as f:
+        with open(target, "w", encoding="utf-8", errors=errors, newline="") as f:
             yield f
         return
     if mode is None and status is not None:
         mode = stat.S_IMODE(status.st_mode)
     part = target + ".part"
     try:
-        with open(part, "w", encoding="utf-8", newline="") as f:
+        with open(part, "w", encoding="utf-8", errors=errors, newline="") as f:
             yield f
         if mode is not None:
             os.chmod(part, mode)

@@ -10,6 +10,7 @@ import csv
 import io
 import json
 import math
+import multiprocessing
 import os
 import re
 import signal
@@ -24,12 +25,12 @@ from common import (EXAMPLES_DIR, SCAN, TempDir, example_words, program, raw_tra
                     run_here, run_program, run_tool)
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.scan import main as scan_main  # noqa: E402
-from tolvanex.scans.lock import FolderBusy  # noqa: E402
+from tolvanex.scans.lock import FolderBusy, ScanLock  # noqa: E402
 from tolvanex.scans.manifest import NotAScan  # noqa: E402
 from tolvanex.plots.scan_picture import summary_figure  # noqa: E402
 
-MERA, GLU, OM = (os.path.join(EXAMPLES_DIR, n + ".args")
-                 for n in ("mera", "glutathione", "organomercurial"))
+MERA, GLU, OM, DTT = (os.path.join(EXAMPLES_DIR, n + ".args")
+                      for n in ("mera", "glutathione", "organomercurial", "dithiothreitol"))
 
 
 def read_summary(folder):
@@ -128,7 +129,7 @@ class Scan(TempDir):
         self.assertEqual(len(commands), 4)
         # Array task 2 (barrier12=17, time=2e-5), as a scheduler would start it.
         subprocess.run(["bash", "-c", 'bash -c "$(sed -n 2p commands.txt)"'], cwd=out, check=True)
-        self.assertEqual(run_here(scan_main, "--collect", out).returncode, 0)
+        self.assertEqual(run_here(scan_main, "--collect", out).returncode, 3)    # 3 not run
         rows = read_summary(out)
         self.assertEqual([r["ended"] for r in rows], ["not run", "time reached"] + ["not run"] * 2)
         self.assertEqual(rows[0]["at_wanted_note"], "not run")
@@ -157,6 +158,34 @@ class Scan(TempDir):
             self.assertEqual({k: v for k, v in before.items() if k != "wall_s"},
                              {k: v for k, v in after.items() if k != "wall_s"})
 
+    def test_exit_status_says_whether_every_run_ended(self):
+        """0 only when every run ended well: 3 while a run has not ended (not
+        run, or killed before its exit status), whatever else failed; 1 once
+        every run has ended and one failed (here: time stood still)."""
+        out = self.path("verdict")
+        grid = [DTT, "--vary", "barrier17=8.0,8.1", "--set", "barrier18=17.6",
+                "--set", "time=1e-3", "--out", out, "--program", program()]
+        self.assertEqual(run_here(scan_main, *grid, "--dry-run").returncode, 0)
+        commands = read_text(os.path.join(out, "commands.txt")).splitlines()
+        steps = [(None, 3, ["not run", "not run"]),
+                 (1, 3, ["not run", "time reached"]),
+                 (0, 1, ["time stood still", "time reached"]),
+                 ("kill", 3, ["time stood still", "running or killed"])]
+        for step, status, ended in steps:
+            with self.subTest(step=step):
+                if step == "kill":             # as a run killed with its scan leaves it
+                    os.remove(os.path.join(out, "002_barrier17=8.1", "exit-status"))
+                elif step is not None:
+                    subprocess.run(["/bin/sh", "-c", commands[step]], check=True)
+                result = run_here(scan_main, "--collect", out)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertEqual([r["ended"] for r in read_summary(out)], ended)
+                told = result.stderr.splitlines()
+                self.assertEqual(len(told), len(set(ended) - {"time reached"}), told)
+                if status == 3:
+                    self.assertIn(f"not ended (not run, or running or killed); tolvanex-scan "
+                                  f"--resume {out} runs them", told[0])
+
     def test_interrupted_scans_then_resumed(self):
         """SIGTERM or SIGINT to the scan's own process (not its group) stops
         its runs after their current block, the summary tells each run's
@@ -166,7 +195,9 @@ class Scan(TempDir):
         reference = self.path("reference")
         result = run_here(scan_main, GLU, *grid, "--out", reference, "--program", program())
         self.assertEqual(result.returncode, 0, result.stderr)
-        for signum, mode in ((signal.SIGTERM, "--sequential"), (signal.SIGINT, "--jobs=2")):
+        for signum, mode in ((signal.SIGTERM, "--sequential"), (signal.SIGINT, "--jobs=2"),
+                             (signal.SIGHUP, "--jobs=2")):   # the terminal closed
+            stopped = signal.SIGTERM if signum == signal.SIGHUP else signum     # the runs
             with self.subTest(signal=signum.name):
                 out = self.path(f"interrupted-{signum.name}")
                 proc = subprocess.Popen([SCAN, GLU, *grid, mode, "--out", out,
@@ -189,8 +220,8 @@ class Scan(TempDir):
                 self.assertNotIn("Traceback", err)
                 rows = read_summary(out)
                 self.assertEqual((rows[0]["ended"], rows[0]["exit_status"]),
-                                 (f"interrupted ({signum.name})", str(128 + signum)))
-                self.assertIn(rows[1]["ended"], ("not run", f"interrupted ({signum.name})"))
+                                 (f"interrupted ({stopped.name})", str(128 + stopped)))
+                self.assertIn(rows[1]["ended"], ("not run", f"interrupted ({stopped.name})"))
                 self.assertEqual(float(rows[0]["end_time_s"]), float(raw_trace(trace)[1][-1][0]))
                 self.assertFalse(os.path.exists(os.path.join(out, "scan.lock")))
         result = run_here(scan_main, "--resume", out, "--program", program())
@@ -253,6 +284,8 @@ class Scan(TempDir):
         cases = [([bad], "not a text file"),
                  ([MERA, "--vary", "pH=1e999999999:1e999999999:1"], "usable size"),
                  ([MERA, "--vary", "pH=7,seven"], "pH (pH) is 'seven': not a number"),
+                 ([MERA, "--vary", "pH=0:999:1", "--vary", "barrier1=0:999:1"],
+                  "the grid has 1000000 runs (1000 x 1000), more than 100000"),
                  ([MERA, "--vary", "pH=7,1e999"], "not a finite number"),
                  ([MERA, "--vary", "ph_value=7"], "unknown parameter 'ph_value'"),
                  ([MERA, "--set", "trace=x.trace"], "the trace file cannot be set"),
@@ -274,6 +307,41 @@ class Scan(TempDir):
         for name in ("barrier1 ... barrier38", "wanted_time", "time", "timestep", "type",
                      "phmb", "organomercurial", "target2", "--set", "--resume", "--metric"):
             self.assertIn(name, helptext)
+
+    def test_hostile_names_passed_quoted_or_refused(self):
+        """No name, value or path becomes a command: what the job lists can
+        carry is passed quoted (shell syntax, quotes, a leading dash, blanks,
+        bytes that are not UTF-8), a line end is refused before anything is
+        made, and so are trace names that a run folder keeps for itself."""
+        hostile = self.path(os.fsdecode(b"-x; touch INJ1 $(touch INJ2) `touch INJ3` 'q\" \xff"))
+        result = subprocess.run([SCAN, MERA, "--vary", "pH=7,7.1", "--set", "time=1e-5",
+                                 f"--out={hostile}", "--program", program(), "--no-progress"],
+                                capture_output=True, cwd=self.tmp, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout, os.fsencode(os.path.join(hostile, "summary.csv")) + b"\n")
+        self.assertEqual([r["ended"] for r in read_summary(hostile)], ["time reached"] * 2)
+        self.assertEqual([n for n in os.listdir(self.tmp) + os.listdir(hostile) if "INJ" in n and
+                          n != os.path.basename(hostile)], [])
+        named, out = self.path("named.args"), self.path("refused-name")
+        refused = [(self.path("a\ntouch INJ4 #"), MERA, "a line end cannot be part"),
+                   (self.path("a\rb"), MERA, "a line end cannot be part")]
+        refused += [(out, named, f"trace file '{trace}': a run folder keeps its own records")
+                    for trace in ("times.txt", "console.txt", "exit-status", "arguments.args")]
+        for folder, args_file, message in refused:
+            with self.subTest(message=message, folder=folder):
+                if args_file == named:
+                    trace = message.split("'")[1]
+                    tolvanex.Parameters.read(MERA).replace(trace=trace).write(named)
+                result = run_here(scan_main, args_file, "--vary", "pH=7", "--out", folder,
+                                  "--program", program())
+                self.assertEqual((result.returncode, result.stderr.count("\n")), (2, 1),
+                                 result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertFalse(os.path.exists(folder))
+        with self.assertRaisesRegex(ValueError, "a run folder keeps its own records"):
+            tolvanex.run(tolvanex.Parameters.read(MERA).replace(trace="exit-status"), program(),
+                         self.path("never"))
+        self.assertFalse(os.path.exists(self.path("never")))
 
     def test_metric_picture(self):
         """Failed runs are left out of their line; values that agree to 4
@@ -336,3 +404,82 @@ class StoppingRuns(TempDir):
         self.assertGreaterEqual(signals, 2)
         self.assertEqual(rf.read_exit_status(folder), 130)
         self.assertFalse(rf.signal_run(folder, signal.SIGINT))  # over: not signalled again
+
+    def test_no_run_starts_once_the_scan_is_killed(self):
+        """SIGKILL leaves GNU parallel with runs in its list: each checks that
+        the scan that owns the folder is alive before it starts, so the run
+        going on ends and nothing follows; a collect says what it found."""
+        out = self.path("killed")
+        proc = subprocess.Popen([SCAN, GLU, "--vary", "pH=7:8:0.2", "--jobs", "1", "--out", out,
+                                 "--program", program(), "--no-progress"],
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+        first = os.path.join(out, "001_pH=7")
+        deadline = time.monotonic() + 60
+        while not os.path.exists(os.path.join(first, "glutathione.trace")):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.01)
+        proc.kill()
+        proc.wait()
+        joblog = os.path.join(out, "joblog.txt").encode()
+        while any(joblog in read_cmdline(pid) for pid in os.listdir("/proc") if pid.isdigit()):
+            self.assertLess(time.monotonic(), deadline)      # GNU parallel ends by itself
+            time.sleep(0.1)
+        self.assertTrue(os.path.exists(os.path.join(first, "exit-status")))
+        later = sorted(f for f in os.listdir(out) if f[0].isdigit())[1:]
+        self.assertEqual([f for f in later if os.listdir(os.path.join(out, f)) != ["arguments.args"]],
+                         [])
+        result = run_here(scan_main, "--collect", out)
+        self.assertEqual(result.returncode, 3)
+        self.assertIn(f"was left by process {proc.pid}, which has ended", result.stderr)
+        self.assertIn("5 of 6 runs have not ended", result.stderr)
+
+
+def read_cmdline(pid):
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
+
+
+class LockContention(TempDir):
+    def test_takeover_of_a_dead_owners_lock_is_atomic(self):
+        """Four processes find the same dead owner's lock at once, 150
+        times over: each time exactly one of them holds the folder."""
+        folder = self.path("contended")
+        os.makedirs(folder)
+        dead = subprocess.Popen(["true"])
+        dead.wait()
+        ctx = multiprocessing.get_context("fork")
+        workers, trials = 4, 150
+        gates = [ctx.Barrier(workers + 1, timeout=60) for _ in range(3)]
+        holders = ctx.Array("i", trials)
+
+        def contend():
+            for k in range(trials):
+                gates[0].wait()
+                lock = ScanLock(folder)
+                try:
+                    lock.acquire()
+                except FolderBusy:
+                    lock = None
+                else:
+                    with holders.get_lock():
+                        holders[k] += 1
+                gates[1].wait()                  # all have tried while the winner holds it
+                if lock:
+                    lock.release()
+                gates[2].wait()
+
+        procs = [ctx.Process(target=contend) for _ in range(workers)]
+        for p in procs:
+            p.start()
+        for k in range(trials):
+            with open(os.path.join(folder, "scan.lock"), "w") as f:
+                f.write(f"{dead.pid} {socket.gethostname()} 0\n")
+            for gate in gates:
+                gate.wait()
+        for p in procs:
+            p.join(timeout=60)
+        self.assertEqual([h for h in holders[:] if h != 1], [])
+        self.assertEqual(sorted(os.listdir(folder)), [])

@@ -14,8 +14,9 @@ its own under --out, which is a scan folder (tolvanex-scan --resume and
 --collect work on it too).  Writes rate_control.csv and rate_control.png
 there, prints the leading steps and the sum of the degrees, and warns when
 the sum rule fails.  Exit status 0; 1 when a step has no degree because a
-run failed or never reached the metric; 2 on a usage error; 3 (--collect)
-when the study's Slurm job is still queued or running.
+run failed or never reached the metric; 2 on a usage error; 3 when a run
+has not ended (not run, or running or killed; --resume runs it) or the
+study's Slurm job is still queued or running.
 
 >>> main(["--version"])
 tolvanex-rate-control 1.1.0
@@ -183,6 +184,12 @@ def _run(args) -> int:
     print(report(table))
     if table.attrs.get("job_in_queue"):
         return 3                                # degrees so far: the job goes on
+    if table.attrs["not_ended"]:
+        n = len(table.attrs["not_ended"])
+        warn(f"{n} run{'s' if n != 1 else ''} of the study ha{'s' if n == 1 else 've'} not "
+             f"ended (not run, or running or killed); {PROG} --resume {table.attrs['folder']} "
+             "runs them")
+        return 3
     return 1 if table.attrs["failed"] else 0
 
 

@@ -31,6 +31,7 @@ from ..scans.grid import Grid
 from ..scans.manifest import read_manifest
 from ..scans.scan import ScanInterrupted, collect, scan
 from ..scans.slurm_scan import last_job
+from ..scans.summary import verdict
 
 PROG = "tolvanex-scan"
 
@@ -157,10 +158,12 @@ def _run(args) -> int:
     print(os.path.join(out, "summary.csv"))
     if args.plot:
         _plot(out, table, args.metric)
+    status, lines = verdict(table)
     if table.attrs.get("job_in_queue"):
-        return 3                            # a summary so far: the job goes on
-    failed = table["ended"].eq("unreadable") | table["exit_status"].fillna(0).ne(0)
-    return 1 if failed.any() else 0
+        return 3                            # a summary so far: the job goes on (said so)
+    for line in lines:
+        warn(line + (f"; {PROG} --resume {out} runs them" if "not ended" in line else ""))
+    return status
 
 
 def _plot(out: str, table, metric: str) -> None:

@@ -11,6 +11,11 @@ iterations did not advance the simulated time), ``time reached``,
 rows``, ``incomplete trace file``, ``running or killed``, ``not run``,
 ``unknown`` (a trace file read without its console output).
 
+Every code is one of three states (`state`): the run ``ended well`` (its
+values stand), ``failed`` (it ended without values to trust: a failure, an
+interruption, a negative concentration, time that stood still, a damaged
+file), or ``not ended`` (not run, or running or killed: a resume runs it).
+
 >>> stop_of_messages(["Extending the simulation to twice the current time would change P ..."])
 Stop(code='P stable', message='Extending the simulation to twice the current time would change P ...')
 >>> read_console("\\n average time  0.000e+00   target2 1.000e+01 \\nSimulated time did not "
@@ -40,6 +45,31 @@ MESSAGE_START = re.compile(
 BLOCK_REPORT_END = re.compile(r"\n average time  \S+   target2 \S+ ")
 ITERATIONS_LINE = re.compile(r"^\s*(-?\d+)  iterations were performed for", re.M)
 SIGNALS = {130: "SIGINT", 143: "SIGTERM"}
+
+#: Codes of a run that has not ended: it was never started, or it is still
+#: running or was killed before it could record its exit status.
+NOT_ENDED = ("not run", "running or killed")
+#: Codes (or their starts) of a run that ended without values to trust.
+FAILED = ("negative concentration", "interrupted", "failed", "no trace rows",
+          "incomplete trace file", "unreadable", "stopped before the wanted time",
+          "time stood still")
+ENDED_WELL, FAILED_STATE, NOT_ENDED_STATE = "ended well", "failed", "not ended"
+
+
+def state(code: str) -> str:
+    """Whether a run whose stop is `code` ended well, failed or has not
+    ended: the one verdict behind the tools' exit statuses.
+
+    >>> [state(c) for c in ("converted", "time stood still", "not run", "iteration limit",
+    ...                     "negative concentration; converted")]
+    ['ended well', 'failed', 'not ended', 'ended well', 'failed']
+    """
+    parts = [p.strip() for p in str(code).split(";")]
+    if any(p in NOT_ENDED for p in parts):
+        return NOT_ENDED_STATE
+    if any(p.startswith(f) for p in parts for f in FAILED):
+        return FAILED_STATE
+    return ENDED_WELL
 
 
 class Stop(NamedTuple):

@@ -326,7 +326,7 @@ def run(parameters, program: str = "tolvanex", folder: str | None = None) -> Run
         parameters = Parameters.read(parameters)
     parameters.check()
     path = find_program(program)
-    parameters = parameters.replace(trace=os.path.basename(parameters.trace))
+    parameters = parameters.replace(trace=rf.check_run_trace_name(parameters.trace))
     if folder is None:
         folder = tempfile.mkdtemp(prefix="tolvanex-run-")
     else:

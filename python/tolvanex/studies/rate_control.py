@@ -48,7 +48,7 @@ from .rate_plan import BASE_CASE, step_plans, study_cases
 from ..runs import folder as rf
 from ..runs.file_format import FileFormatError
 from ..runs.folder import RunNotFound
-from ..runs.outcome import stop_without_trace
+from ..runs.outcome import NOT_ENDED_STATE, state, stop_without_trace
 from ..runs.run import Run
 from ..scans.manifest import NotAScan, read_manifest
 from ..scans.scan import collect, scan
@@ -159,9 +159,10 @@ def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFra
     return table
 
 
-def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | None]:
-    """Every case's metric value and, where there is none, why; the base run."""
-    values, base_run = {}, None
+def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | None, list]:
+    """Every case's metric value and, where there is none, why; the base
+    run; the cases whose runs have not ended (not run, running or killed)."""
+    values, base_run, not_ended = {}, None, []
     for entry in manifest["runs"]:
         case = entry.get("values", {}).get("case")
         path = os.path.join(folder, entry["folder"])
@@ -174,14 +175,18 @@ def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | No
                 values[case] = (math.nan, f"unreadable: {e}")
                 continue
             values[case] = (math.nan, m.why_none(stop))
+            if state(stop.code) == NOT_ENDED_STATE:
+                not_ended.append(case)
             continue
         except (OSError, rf.UnreadableFile, FileFormatError, ValueError, IndexError) as e:
             values[case] = (math.nan, f"unreadable: {e}")
             continue
         values[case] = m.value(run)
+        if state(run.stop.code) == NOT_ENDED_STATE:
+            not_ended.append(case)
         if case == BASE_CASE:
             base_run = run
-    return values, base_run
+    return values, base_run, not_ended
 
 
 def _row_gap(run: Run | None, time: float) -> float:
@@ -211,8 +216,9 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     ``sum_ok`` (None when it cannot be checked), ``missing`` (steps that may
     carry flux but have no X), ``failed`` (steps whose runs give no X),
     ``unchecked`` (why the rule cannot be
-    checked, "" when it can or when a derived row takes what it leaves) and
-    ``sum_message``.
+    checked, "" when it can or when a derived row takes what it leaves),
+    ``sum_message`` and ``not_ended`` (the cases whose runs have not ended:
+    not run, or running or killed).
 
     >>> t = rate_control_table("studies/mera")                  # doctest: +SKIP
     >>> t.loc[[1, 23], ["equation", "X"]]                        # doctest: +SKIP
@@ -227,7 +233,7 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     delta = float(recorded["delta"])
     base = Parameters.from_args(manifest["base_args"], check=False)
     plans = step_plans(base, recorded["delta"])
-    values, base_run = _load_values(folder, manifest, m)
+    values, base_run, not_ended = _load_values(folder, manifest, m)
     run_folders = {e.get("values", {}).get("case"): e["folder"] for e in manifest["runs"]}
     base_value, base_reason = values.get(BASE_CASE, (math.nan, "no base run"))
     rows = []
@@ -262,6 +268,7 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
         base_run.folder if base_run is not None else "")
     table.attrs.update(metric=m.name, delta_kcal_per_mol=delta,
                        program=manifest.get("program"), base_value=base_value,
+                       not_ended=not_ended,
                        folder=os.path.abspath(folder),
                        args_file=manifest.get("args_file"))
     return table
