@@ -6,6 +6,7 @@ import contextlib
 import csv
 import io
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -16,6 +17,7 @@ from common import (FLUX_LABELS, PLOT, TRACE_LABELS, TempDir, example_words, pro
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.plot import main as plot_main
 from tolvanex.plots.run_picture import many_line_styles
+from tolvanex.studies.comparison import compare_with_exact
 
 # The trace file's columns in its order, as species labels (Time first); the
 # product of MerA is Hg(II) on MerA.
@@ -112,13 +114,20 @@ class Plot(TempDir):
         self.assertEqual(result.returncode, 0, result.stderr)
         texts = svg_texts(svg)
         for label in (["time (s)", "concentration (mol/L)", "HgMerA (P)"]
-                      + [c for c in TRACE_LABELS[1:] if c != "Hg(SCH3)2"] + FLUX_LABELS[1:]):
+                      + [c for c in TRACE_LABELS[1:] if c != "Hg(SCH3)2"]):
             name = " ".join(label.split())
             self.assertTrue(any(t == name or t.startswith(name + " (") for t in texts), name)
+        # Fluxes by their step's reaction (docs/mechanism.md), "2nd thiol" for the thiol factor.
+        for label in ("flux1: A + thiol ⇌ C", "flux9: K + 2nd thiol ⇌ L",
+                      "flux37: O3 + P ⇌ J (0 throughout)", "flux21: ES ⇌ A + organic (0 throughout)"):
+            self.assertIn(label, texts)
         self.assertIn("MerA acceptor 1 mM, HgMerB 1 µM, pH 7.1", texts)
         self.assertIn("mera.trace, run 2 of 2 — program not recorded", texts)
-        # Flux panels of 19 lines: no two alike in colour and style.
-        self.assertEqual(len({tuple(s.items()) for s in many_line_styles()[:19]}), 19)
+        # Panels of 19 lines: every line a colour of its own.
+        self.assertEqual(len({s["color"] for s in many_line_styles()[:19]}), 19)
+        # --run -2 of a file of two runs is run 1, and its picture is named so.
+        result = run_here(plot_main, self.trace, "--run", "-2")
+        self.assertEqual((result.returncode, result.stdout), (0, self.path("mera-run1.png\n")))
 
     def test_formats_species_and_time_axis(self):
         pdf, svg = self.path("m.pdf"), self.path("p.svg")
@@ -184,6 +193,57 @@ class Plot(TempDir):
                 self.assertIn("does not belong to run 2", result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertFalse(os.path.exists(self.path("x.png")))
+
+    def test_outputs_never_written_over_inputs(self):
+        """An output that is an input (by any path, link or redirection) or
+        the other output is refused, and every file stays as it was."""
+        os.symlink(self.trace, self.path("link.csv"))
+        before = {p: read_text(p) for p in (self.trace, self.flux)}
+        flux = ["--flux", self.flux]
+        cases = [(["--csv", self.trace], "--csv .* is the trace file"),
+                 ([*flux, "--flux-csv", os.path.join(self.tmp, ".", "flux_analysis.txt")],
+                  "--flux-csv .* is the flux file"),
+                 ([*flux, "--csv", self.path("x.csv"), "--flux-csv", self.path("x.csv")],
+                  "--flux-csv .*x.csv is --csv"),
+                 (["--csv", self.path("link.csv")], "link.csv is the trace file"),
+                 ([*flux, "--csv", "-", "--flux-csv", "-"], "--flux-csv - is --csv")]
+        for args, message in cases:
+            with self.subTest(args=args):
+                result = run_here(plot_main, self.trace, *args)
+                self.assertEqual((result.returncode, result.stderr.count("\n")), (2, 1))
+                self.assertRegex(result.stderr, message)
+        with open(self.trace, "a") as appended:          # tolvanex-plot T --csv - >> T
+            result = subprocess.run([PLOT, self.trace, "--csv", "-"], stdout=appended,
+                                    stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--csv - is the trace file", result.stderr)
+        self.assertEqual({p: read_text(p) for p in before}, before)
+        self.assertFalse(os.path.exists(self.path("x.csv")))
+
+    def test_floor_and_the_runs_difference_from_the_exact_solution(self):
+        """The log axes of amounts start at the floor; the amounts within the
+        run's difference from the exact solution are shaded, its size told
+        (here checked against the independent Radau solver)."""
+        p = tolvanex.Parameters.read(os.path.join(os.path.dirname(os.path.dirname(PLOT)),
+                                                  "examples", "mera.args"))
+        r = tolvanex.run(p.replace(wanted_time=1e-3), program("tolvanex_unpruned"),
+                         self.path("exact"))
+        exponents = {}
+        for floor in (None, 1e-9):
+            svg = r.plot(self.path(f"floor-{floor}.svg"), floor=floor)
+            texts = svg_texts(svg)
+            exponents[floor] = max(int(m.group(1)) for m in map(re.compile(r"10 −(\d+)").fullmatch,
+                                                                texts) if m)
+        self.assertEqual(exponents[1e-9], 15)                 # 1e-9 of 1e-6 mol/L
+        self.assertGreater(exponents[None], 15)
+        shaded = [t for t in texts if t.startswith("solution (")]
+        self.assertEqual(len(shaded), 2, texts)               # the two panels of amounts
+        told = float(re.match(r"solution \((\S+) of the enzyme", shaded[0]).group(1))
+        radau = compare_with_exact(r.trace, r.parameters).species.drop(index="S")
+        self.assertAlmostEqual(told / radau["beyond_rounding_of_enzyme"].max(), 1, delta=0.1)
+        for floor, message in ((2, "floor 2: give a fraction"), (0, "floor 0: give")):
+            with self.assertRaisesRegex(ValueError, message):
+                r.plot(self.path("x.svg"), floor=floor)
 
     def test_closed_standard_output(self):
         for option in ("--csv", "--flux-csv"):

@@ -89,8 +89,10 @@ class Scan(TempDir):
                 self.check_row(row, out, "mera.trace")
                 trace = read_text(os.path.join(out, row["folder"], "mera.trace"))
                 self.assertEqual(float(re.search(r" pH= (\S+)", trace).group(1)), float(row["pH"]))
-        with open(os.path.join(out, "summary.png"), "rb") as f:
-            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(run_here(scan_main, "--collect", out, "--plot").returncode, 0)
+        for picture in ("summary-t90.png", "summary.png"):     # t90's is not t50's
+            with open(os.path.join(out, picture), "rb") as f:
+                self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
         manifest = json.loads(read_text(os.path.join(out, "scan.json")))
         self.assertEqual((manifest["program"], manifest["python"]),
                          (program(), os.path.dirname(tolvanex.__file__)))
@@ -289,7 +291,9 @@ class Scan(TempDir):
                  ([MERA, "--vary", "pH=7,1e999"], "not a finite number"),
                  ([MERA, "--vary", "ph_value=7"], "unknown parameter 'ph_value'"),
                  ([MERA, "--set", "trace=x.trace"], "the trace file cannot be set"),
-                 ([MERA, "--vary", "phmb=1e-6"], "organomercurial argument list")]
+                 ([MERA, "--vary", "phmb=1e-6"], "organomercurial argument list"),
+                 ([MERA, "--vary", "pH=7", "--plot", "--metric", "folder"],
+                  "--metric folder: no summary column of numbers")]
         for args, message in cases:                    # in this process: faster
             with self.subTest(args=args[1:]):
                 out = self.path("refused")

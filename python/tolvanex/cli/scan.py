@@ -26,12 +26,12 @@ from . import command
 from ..model.parameters import ALIASES, MEANINGS, NAMES, Parameters
 from .options import (ArgumentParser, UsageError, add_slurm_options, name_value_pairs,
                       slurm_options)
-from ..plots.scan_picture import NAMED_COLUMNS, plot_summary
+from ..plots.scan_picture import NAMED_COLUMNS, check_metric, picture_name, plot_summary
 from ..scans.grid import Grid
 from ..scans.manifest import read_manifest
 from ..scans.scan import ScanInterrupted, collect, scan
 from ..scans.slurm_scan import last_job
-from ..scans.summary import verdict
+from ..scans.summary import NUMBERS, verdict
 
 PROG = "tolvanex-scan"
 
@@ -88,7 +88,8 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--dry-run", action="store_true",
                    help="write the folders and commands.txt only")
     p.add_argument("--plot", action="store_true",
-                   help="draw the metric against the first varied parameter (summary.png)")
+                   help="draw the metric against the first varied parameter (summary.png "
+                        "for t50, summary-METRIC.png for another)")
     p.add_argument("--metric", default="t50", metavar="NAME",
                    help="what --plot draws: " + ", ".join(NAMED_COLUMNS) +
                         " or a summary column (default: %(default)s)")
@@ -112,6 +113,8 @@ def _main(args) -> int:
 
 def _run(args) -> int:
     progress = None if args.no_progress else sys.stderr
+    if args.plot:
+        check_metric(args.metric, NUMBERS)            # before anything runs
     slurm = slurm_options(args)
     if slurm and (args.collect or args.dry_run):
         raise UsageError("--slurm submits a new scan or a resume; leave out "
@@ -170,7 +173,7 @@ def _plot(out: str, table, metric: str) -> None:
     manifest = read_manifest(out)
     varied = [n for n, _ in manifest.get("varied", [])]
     base = os.path.basename(manifest.get("args_file") or "scan")
-    print(plot_summary(table, varied, os.path.join(out, "summary.png"), metric,
+    print(plot_summary(table, varied, os.path.join(out, picture_name(metric)), metric,
                        title=f"{base}: {metric} against {varied[0] if varied else 'run'}"))
 
 

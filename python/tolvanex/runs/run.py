@@ -23,6 +23,7 @@ import pandas as pd
 
 from . import folder as rf
 from . import values
+from ..atomic import refuse_same_files
 from ..errors import InvalidValue, OutputExists, TolvanexError
 from .file_format import FileFormatError, select_run
 from .flux_file import flux_mismatch, matching_flux_run, read_flux
@@ -72,6 +73,7 @@ class Run:
         self.parameters, self.program, self.exit_status = parameters, program, exit_status
         self.wall_s, self.runs_in_file = wall_s, runs_in_file
         self.parameters_from = None     # where the arguments were read (Run.load)
+        self.flux_path = None           # the flux file read (Run.load)
         self.trace = trace_frame(trace_run.table)
         self.fluxes = flux_frame(flux_run.table) if flux_run is not None else None
         self.units = {"time_s": "s", **{c: "mol/L" for c in self.trace.columns},
@@ -148,6 +150,8 @@ class Run:
                      wall_s=rf.read_wall_seconds(folder) if own else None,
                      runs_in_file=len(runs))
         loaded.parameters_from = source
+        loaded.flux_path = None if flux is None else (
+            os.path.join(folder, rf.FLUX) if fluxes is True else os.fspath(fluxes))
         return loaded
 
     # -- facts -------------------------------------------------------------------
@@ -261,6 +265,8 @@ class Run:
         'mera.csv'
         """
         from ..export import run_csv as csv_export
+        refuse_same_files({"the CSV file": path}, {"the trace file": self.trace_path,
+                                                   "the flux file": self.flux_path})
         if fluxes:
             if self.raw_flux is None:
                 raise InvalidValue(f"{self.trace_path}: this run has no flux table")

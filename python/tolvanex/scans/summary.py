@@ -42,6 +42,8 @@ COLUMNS = (["ended", "message", "end_time_s", "wanted_time_s"] + list(AT_WANTED.
            + ["at_wanted_note", "t50_s", "t90_s", "initial_rate_mol_per_L_per_s",
               "iterations", "wall_s", "exit_status"])
 INTEGERS = ("iterations", "exit_status")
+#: The columns of numbers (what a picture of the summary can draw).
+NUMBERS = [c for c in COLUMNS if c.endswith(("_s", "_per_L", "_per_s")) or c in INTEGERS]
 
 
 def _wanted_of(entry: dict) -> float | None:
