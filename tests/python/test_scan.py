@@ -28,6 +28,7 @@ from tolvanex.cli.scan import main as scan_main  # noqa: E402
 from tolvanex.scans.lock import FolderBusy, ScanLock  # noqa: E402
 from tolvanex.scans.manifest import NotAScan  # noqa: E402
 from tolvanex.plots.scan_picture import summary_figure  # noqa: E402
+from tolvanex.scans.summary import AT_WANTED  # noqa: E402
 
 MERA, GLU, OM, DTT = (os.path.join(EXAMPLES_DIR, n + ".args")
                       for n in ("mera", "glutathione", "organomercurial", "dithiothreitol"))
@@ -119,6 +120,14 @@ class Scan(TempDir):
             self.assertTrue(low < row["P_at_wanted_mol_per_L"] < high)
         at_wanted = table["P_at_wanted_mol_per_L"].tolist()
         self.assertEqual(at_wanted, sorted(at_wanted, reverse=True))
+        # A wanted time before the first row after time 0: no row tells it.
+        early = tolvanex.scan(MERA, vary={"pH": "7"}, set={"time": 1e-7}, program=program(),
+                              out=self.path("early"), progress=None)
+        self.assertTrue(early[list(AT_WANTED.values())].isna().all(axis=None))
+        self.assertRegex(early.loc[0, "at_wanted_note"],
+                         r"^1e-07 s is before the run's first row after time 0 \(\S+ s\)")
+        run = tolvanex.Run.load(self.path("early", early.loc[0, "folder"]))
+        self.assertTrue(np.isnan(run.at(1e-7)["P"]) and np.isnan(run.elasticity(1e-7)))
         self.assertNotEqual(last_p, sorted(last_p, reverse=True))
         self.assertEqual(table["folder"].tolist(), ["001_pH=7", "002_pH=7.5", "003_pH=8"])
 

@@ -185,11 +185,29 @@ class Run:
         return self.enzyme
 
     # -- values at exact times ---------------------------------------------------
+    @property
+    def first_row_time(self) -> float:
+        """The time of the first row after time 0 (s; NaN when there is
+        none): the rows resolve no value before it."""
+        later = self.trace.index[self.trace.index > 0]
+        return float(later[0]) if len(later) else math.nan
+
+    def unresolved(self, time: float) -> str:
+        """Why the rows give no value at `time` (s) when it lies between
+        time 0 and the first row after it, else ''."""
+        first = self.first_row_time
+        if 0 < time < first:
+            return (f"{time:g} s is before the run's first row after time 0 ({first:.4g} s): "
+                    "not resolved by the rows")
+        return ""
+
     def at(self, times):
         """Every species at the times asked (s), interpolated between rows
         (`tolvanex.runs.values`); a row's own time gives the row's own values:
         a Series for one time, a DataFrame indexed ``time_s`` for several.
-        Raises ValueError for a time beyond the last row or negative.
+        A time between 0 and the first row after it gives NaN (`unresolved`
+        says why).  Raises ValueError for a time beyond the last row or
+        negative.
 
         >>> r.at([5.0, 10.0])[["P", "apoMerB"]]                  # doctest: +SKIP
                            P       apoMerB
@@ -224,7 +242,7 @@ class Run:
     def time_to(self, fraction: float, species: str = "P", enzyme: float | None = None) -> float:
         """The first time (s) at which `species` reaches `fraction` of the
         enzyme amount (t50 is ``time_to(0.5)``); NaN when the run never gets
-        there.
+        there, or gets there before its first row after time 0.
 
         >>> r.time_to(0.5), r.time_to(0.9)                       # doctest: +SKIP
         (38.3583093565817, 110.20781997939419)

@@ -57,9 +57,10 @@ def _metrics(run: Run, row: dict) -> None:
     wanted = row["wanted_time_s"]
     row["end_time_s"] = run.end_time
     if wanted is not None and math.isfinite(wanted) and run.end_time >= wanted:
+        row["at_wanted_note"] = run.unresolved(wanted)
         values = run.at(max(wanted, 0.0))
         for label, column in AT_WANTED.items():
-            row[column] = float(values[label])
+            row[column] = float(values[label])      # NaN, an empty cell, when unresolved
     elif wanted is not None:
         row["at_wanted_note"] = (f"stopped at {run.end_time:g} s, before the wanted "
                                  f"{wanted:g} s ({run.stop.code})")

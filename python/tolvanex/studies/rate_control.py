@@ -151,6 +151,9 @@ def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFra
     from ..plots.rate_control_chart import plot_rate_control
 
     table = rate_control_table(folder, metric)
+    if "not resolved by the rows" in table.attrs["base_note"]:
+        _say(warn)(f"the base run has no {table.attrs['metric']}: {table.attrs['base_note']}; "
+                   "choose a time after the runs' first rows")
     with replaced_whole(os.path.join(folder, TABLE)) as f:
         table.to_csv(f, na_rep="", lineterminator="\n")
     plot_rate_control(table, os.path.join(folder, PICTURE))
@@ -217,8 +220,9 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     carry flux but have no X), ``failed`` (steps whose runs give no X),
     ``unchecked`` (why the rule cannot be
     checked, "" when it can or when a derived row takes what it leaves),
-    ``sum_message`` and ``not_ended`` (the cases whose runs have not ended:
-    not run, or running or killed).
+    ``sum_message``, ``not_ended`` (the cases whose runs have not ended:
+    not run, or running or killed) and ``base_note`` (why the base run has
+    no metric, "" when it has one).
 
     >>> t = rate_control_table("studies/mera")                  # doctest: +SKIP
     >>> t.loc[[1, 23], ["equation", "X"]]                        # doctest: +SKIP
@@ -268,6 +272,7 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
         base_run.folder if base_run is not None else "")
     table.attrs.update(metric=m.name, delta_kcal_per_mol=delta,
                        program=manifest.get("program"), base_value=base_value,
+                       base_note=base_reason,
                        not_ended=not_ended,
                        folder=os.path.abspath(folder),
                        args_file=manifest.get("args_file"))
@@ -285,7 +290,8 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
     failed = [p.step.number for p in plans
               if p.differentiated and math.isnan(table.loc[p.step.number, "X"])]
     rule = ("1" if not m.is_rate else
-            f"T·P'(T)/P(T) of the base run at T = {m.time_s:g} s, {expected:.4g}")
+            f"T·P'(T)/P(T) of the base run at T = {m.time_s:g} s"
+            + (f", {expected:.4g}" if math.isfinite(expected) else ""))
     derived = [p.step.number for p in plans if p.derived]
     ok, message, unchecked = None, "", ""
     if missing:

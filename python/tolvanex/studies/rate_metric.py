@@ -114,8 +114,13 @@ class Metric:
             if run.end_time < self.time_s:
                 return math.nan, (f"P@{self.time_s:g} s not available: the run ended "
                                   f"({run.stop.code}) at {run.end_time:.4g} s")
+            if run.unresolved(self.time_s):
+                return math.nan, f"P@{run.unresolved(self.time_s)}"
             return float(run.at(self.time_s)["P"]), ""
         t = run.time_to(self.fraction)
+        if math.isnan(t) and run.trace["P"].iloc[-1] >= self.fraction * run.enzyme:
+            return math.nan, (f"{self.name} reached before the run's first row after time 0 "
+                              f"({run.first_row_time:.4g} s): not resolved by the rows")
         if math.isnan(t):
             share = float(run.trace["P"].iloc[-1]) / run.enzyme
             return math.nan, (f"{self.name} not reached: the run ended ({run.stop.code}) at "
