@@ -79,6 +79,28 @@ class Install(unittest.TestCase):
         self.assertEqual(len(read_text(os.path.join(self.work, "scan", "summary.csv"))
                              .splitlines()), 3)
 
+    def test_package_from_a_script_finds_the_installed_programs(self):
+        """Only PREFIX/lib/tolvanex/python on sys.path, as the README says,
+        and PREFIX/bin not on PATH: a scan still finds its program there."""
+        script = ("import sys; sys.path.insert(0, sys.argv[1]); import tolvanex; "
+                  "t = tolvanex.scan(sys.argv[2], vary={'pH': [7]}, set={'wanted_time': 1e-5}, "
+                  "out='from-script', progress=None); "
+                  "print(t.loc[0, 'ended']); print(tolvanex.Run.load('from-script/001_pH=7').program)")
+        lib = os.path.join(self.prefix, "lib", "tolvanex", "python")
+        example = os.path.join(self.prefix, "share", "tolvanex", "examples", "mera.args")
+        result = subprocess.run(["/usr/bin/python3", "-c", script, lib, example], cwd=self.work,
+                                env=dict(self.env, PATH="/usr/bin:/bin"), capture_output=True,
+                                text=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.split("\n")[:2],
+                         ["time reached", os.path.join(self.bin, "tolvanex")])
+        # The documents the manual page sends the reader to are installed.
+        docs = os.path.join(self.prefix, "share", "doc", "tolvanex")
+        for name in ("README.md", "docs/mechanism.md", "docs/accuracy.md", "docs/mera.png"):
+            self.assertTrue(os.path.isfile(os.path.join(docs, name)), name)
+        self.assertIn("share/doc/tolvanex/docs/mechanism.md",
+                      read_text(os.path.join(self.prefix, "share", "man", "man1", "tolvanex.1")))
+
     @unittest.skipUnless(os.environ.get("TOLVANEX_ENGINE_MODULE"), "this build has no engine")
     def test_engine_module_beside_the_package(self):
         # The installed package finds the installed module, not the build's.

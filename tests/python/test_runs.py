@@ -4,6 +4,7 @@ checked before anything runs, one of several runs appended to a file, and
 the README's lines "From Python" as they stand."""
 
 import contextlib
+import gc
 import io
 import os
 import re
@@ -45,6 +46,38 @@ class Runs(TempDir):
         self.assertEqual((again.stop, again.iterations), (r.stop, r.iterations))
         with self.assertRaisesRegex(FileExistsError, "mera.trace exists already"):
             tolvanex.run(tolvanex.Parameters.read(MERA), program(), folder)
+
+    def test_temporary_folder_goes_with_its_run(self):
+        """A run given no folder keeps its files as long as its Run (or its
+        RunError) lives, and no longer."""
+        p = tolvanex.Parameters.read(MERA).replace(wanted_time=1e-5)
+        r = tolvanex.run(p, program())
+        folder = r.folder
+        self.assertTrue(os.path.isfile(os.path.join(folder, "mera.trace")))
+        del r
+        gc.collect()
+        self.assertFalse(os.path.exists(folder))
+        with self.assertRaises(tolvanex.RunError) as caught:
+            tolvanex.run(p, "/bin/false")
+        folder = caught.exception.folder
+        self.assertTrue(os.path.isdir(folder))
+        del caught
+        gc.collect()
+        self.assertFalse(os.path.exists(folder))
+
+    def test_organomercurial_run_started_by_hand(self):
+        """Its trace file records no enzyme amount; the console output beside
+        it does, and tells how it stopped, when it is this run's."""
+        folder = self.path("by-hand")
+        console = run_program(folder, example_words("organomercurial"))
+        with open(os.path.join(folder, "console.txt"), "w", encoding="latin-1") as f:
+            f.write(console)                    # tolvanex ... > console.txt
+        r = tolvanex.Run.load(os.path.join(folder, "organomercurial.trace"))
+        self.assertEqual((r.stop.code, r.enzyme), ("converted", 1e-6))    # MerB in the args file
+        self.assertTrue(0.04 < r.time_to(0.5) < 0.06, r.time_to(0.5))     # docs/rate_control.md
+        run_program(folder, example_words("organomercurial", time=1e-5, trace="other.trace"))
+        other = tolvanex.Run.load(os.path.join(folder, "other.trace"))    # not its console
+        self.assertEqual((other.stop.code, other.enzyme), ("unknown", None))
 
     def test_checked_before_anything_runs(self):
         p = tolvanex.Parameters.read(MERA)

@@ -107,8 +107,11 @@ class Scan(TempDir):
         """Runs to 5 s end their last block anywhere up to 5.1 s: the product
         of the last row makes a V across pH, the product at 5 s falls."""
         out = self.path("overshoot")
-        table = tolvanex.scan(GLU, vary={"pH": "7:8:0.5"}, set={"time": 5}, program=program(),
-                              out=out, progress=None)
+        said = io.StringIO()
+        with contextlib.redirect_stderr(said):
+            table = tolvanex.scan(GLU, vary={"pH": "7:8:0.5"}, set={"time": 5}, program=program(),
+                                  out=out, progress=None)
+        self.assertEqual(said.getvalue(), "")             # progress=None: not a word
         last_p = []
         for k, row in table.iterrows():
             labels, rows = raw_trace(os.path.join(out, row["folder"], "glutathione.trace"))
@@ -298,6 +301,7 @@ class Scan(TempDir):
                  ([MERA, "--vary", "pH=0:999:1", "--vary", "barrier1=0:999:1"],
                   "the grid has 1000000 runs (1000 x 1000), more than 100000"),
                  ([MERA, "--vary", "pH=7,1e999"], "not a finite number"),
+                 ([MERA, "--vary", "barrier1=-3"], "an activation free energy cannot be negative"),
                  ([MERA, "--vary", "ph_value=7"], "unknown parameter 'ph_value'"),
                  ([MERA, "--set", "trace=x.trace"], "the trace file cannot be set"),
                  ([MERA, "--vary", "phmb=1e-6"], "organomercurial argument list"),

@@ -77,7 +77,8 @@ def parser() -> argparse.ArgumentParser:
                         "with another --metric of the same runs")
     p.add_argument("--dry-run", action="store_true",
                    help="write the run folders and commands.txt only (then --collect)")
-    p.add_argument("--no-progress", action="store_true", help="no progress line")
+    p.add_argument("--no-progress", action="store_true",
+                   help="no progress line, nor notes on how the runs are carried out")
     add_slurm_options(p)
     return p
 

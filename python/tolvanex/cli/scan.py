@@ -93,7 +93,8 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--metric", default="t50", metavar="NAME",
                    help="what --plot draws: " + ", ".join(NAMED_COLUMNS) +
                         " or a summary column (default: %(default)s)")
-    p.add_argument("--no-progress", action="store_true", help="no progress line")
+    p.add_argument("--no-progress", action="store_true",
+                   help="no progress line, nor notes on how the runs are carried out")
     add_slurm_options(p)
     return p
 

@@ -323,6 +323,8 @@ def draw_run(run, path=None, **options) -> str:
     does, the program and acceptor type from its records; return the
     picture's path (by default beside the trace file, PNG)."""
     out = path or default_output(run.trace_path, None)
+    if path is None and getattr(run, "temporary", False):
+        out = os.path.basename(out)             # not in a folder that goes with the run
     if options.get("enzyme") is None:
         options["enzyme"] = run.enzyme
     if "difference" not in options and run.parameters is not None:

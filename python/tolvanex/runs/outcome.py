@@ -100,6 +100,34 @@ def read_console(text: str) -> tuple[list[str], int | None]:
     return messages, (sum(counts) if counts else None)
 
 
+CONSOLE_TIME = re.compile(r"^\s*time = (\S+)", re.M)
+CONSOLE_MERB = re.compile(r"^\s*PHMB=\s*\S+.*?\bMerB=\s*(\S+)", re.M)
+
+
+def console_belongs(text: str, row_times: list[str]) -> bool:
+    """Whether a console output is that of the run whose rows after time 0
+    have these times (as printed): every block reports its time there.
+
+    >>> console_belongs(" time = 2.5e-05 \\n time = 3.0e-05 ", ["2.5e-05", "3.0e-05"])
+    True
+    """
+    return bool(row_times) and CONSOLE_TIME.findall(text) == list(row_times)
+
+
+def console_enzyme(text: str) -> float | None:
+    """The free MerB an organomercurial run started with, as its console
+    output reports it (``PHMB= ... MerB=...``); None when it does not.
+
+    >>> console_enzyme(" PHMB= 2.0000000000e-06 7 \\t MerB=1.0000000000e-06 ")
+    1e-06
+    """
+    m = CONSOLE_MERB.search(text)
+    try:
+        return float(m.group(1)) if m else None
+    except ValueError:
+        return None
+
+
 def stop_of_messages(messages: list[str], error: str | None = None) -> Stop | None:
     """The stop a run's termination messages (and guard error) tell of."""
     names, texts = [], []
@@ -122,18 +150,21 @@ def stop_of_messages(messages: list[str], error: str | None = None) -> Stop | No
 def judge(exit_status: int | None, started: bool, messages: list[str] | None,
           error: str | None, rows: int, dropped_rows: int, end_time: float | None,
           wanted_time: float | None, stderr_first_line: str = "",
-          converted: bool | None = None) -> Stop:
+          converted: bool | None = None, exit_recorded: bool = True) -> Stop:
     """The stop of a run from what its folder shows.
 
     `messages` is None when there is no console output to read (a trace file
-    read alone); `converted` then says whether P passed 99 % of the enzyme.
+    read alone); `converted` says whether P passed 99 % of the enzyme, which
+    tells the stop when neither the messages nor the wanted time do.
+    `exit_recorded` False: the folder keeps no exit status at all (a run
+    started by hand), so its absence says nothing.
 
     >>> judge(143, True, [], None, 12, 0, 3.2, 1e6)
     Stop(code='interrupted (SIGTERM)', message='')
     >>> judge(0, True, [], None, 12, 0, 5.08, 5.0)
     Stop(code='time reached', message='')
     """
-    if exit_status is None and (messages is not None or rows == 0):
+    if exit_status is None and exit_recorded and (messages is not None or rows == 0):
         return Stop("running or killed" if started else "not run")
     if exit_status in SIGNALS:
         return Stop(f"interrupted ({SIGNALS[exit_status]})", stderr_first_line)
@@ -148,7 +179,7 @@ def judge(exit_status: int | None, started: bool, messages: list[str] | None,
         return told
     if wanted_time is not None and (end_time >= wanted_time or not wanted_time > 0):
         return Stop("time reached")
-    if messages is None:
+    if messages is None or wanted_time is None:
         return Stop("converted") if converted else Stop("unknown")
     return Stop("stopped before the wanted time")
 

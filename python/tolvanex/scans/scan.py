@@ -179,7 +179,7 @@ def _carry_out(out: str, points, pending, program: str, jobs: int, sequential: b
     commands = [rf.command_line(f, program, p.parameters.to_args(), stop_file, owner)
                 for f, p in zip(folders, pending)]
     executor = Executor(commands, jobs, sequential, os.path.join(out, ".commands-running.txt"),
-                        os.path.join(out, "joblog.txt"), say)
+                        os.path.join(out, "joblog.txt"), say if progress is not None else None)
     meter = Progress([os.path.join(out, p.folder) for p in points], progress) \
         if progress is not None else None
     forwarded = None
@@ -231,7 +231,9 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     the same grid (`base` None: the recorded one): its finished runs are kept
     and the others emptied and run again.  `progress` is the stream of the
     progress line (None: none).  With `dry_run` the folders and commands.txt
-    are written and nothing runs (returns None).  SIGINT or SIGTERM stops the
+    are written and nothing runs (returns None).  `warn` gets the warnings
+    (default: standard error), and, unless `progress` is None, the notes
+    on how the runs are carried out.  SIGINT or SIGTERM stops the
     runs after their current block, writes the summary and raises
     ScanInterrupted; so does SIGHUP (the runs get SIGTERM).  A run started
     here checks before it starts that this process is alive and holds the
@@ -253,6 +255,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     ...      slurm=SlurmOptions(partition="short", max_parallel=50))   # doctest: +SKIP
     """
     say = warn or (lambda message: print(f"tolvanex-scan: {message}", file=sys.stderr))
+    tell = say if progress is not None else (lambda message: None)    # how, not what went wrong
     if slurm is not None:
         slurm.check()
         if dry_run:
@@ -292,7 +295,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             manifest = {**recorded, **manifest}
             write_manifest(out, manifest)
             pending = _unfinished(out, points)
-            say(f"resuming {out}: {len(points) - len(pending)} of {len(points)} runs "
+            tell(f"resuming {out}: {len(points) - len(pending)} of {len(points)} runs "
                 "finished" + ((", submitting the others" if slurm else ", running the others")
                               if pending else ""))
         else:
@@ -331,7 +334,8 @@ def _on_slurm(out: str, manifest: dict, points, pending, program: str, options: 
     folders = [os.path.join(out, p.folder) for p in pending]
     commands = [rf.command_line(f, program, p.parameters.to_args(), stop_file)
                 for f, p in zip(folders, pending)]
-    slurm_scan.submit_runs(out, manifest, [p.folder for p in pending], commands, options, say)
+    slurm_scan.submit_runs(out, manifest, [p.folder for p in pending], commands, options,
+                           say if progress is not None else (lambda message: None))
     if not options.wait:
         return False
     try:
