@@ -81,23 +81,20 @@ class Install(unittest.TestCase):
 
     def test_package_from_a_script_finds_the_installed_programs(self):
         """Only PREFIX/lib/tolvanex/python on sys.path, as the README says,
-        and PREFIX/bin not on PATH: a scan still finds its program there."""
+        and PREFIX/bin not on PATH: a run still finds its program there."""
         script = ("import sys; sys.path.insert(0, sys.argv[1]); import tolvanex; "
-                  "t = tolvanex.scan(sys.argv[2], vary={'pH': [7]}, set={'wanted_time': 1e-5}, "
-                  "out='from-script', progress=None); "
-                  "print(t.loc[0, 'ended']); print(tolvanex.Run.load('from-script/001_pH=7').program)")
-        lib = os.path.join(self.prefix, "lib", "tolvanex", "python")
+                  "p = tolvanex.Parameters.read(sys.argv[2]).replace(wanted_time=1e-5); "
+                  "r = tolvanex.run(p); print(r.stop.code, r.program)")
         example = os.path.join(self.prefix, "share", "tolvanex", "examples", "mera.args")
-        result = subprocess.run(["/usr/bin/python3", "-c", script, lib, example], cwd=self.work,
-                                env=dict(self.env, PATH="/usr/bin:/bin"), capture_output=True,
-                                text=True, timeout=300)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout.split("\n")[:2],
-                         ["time reached", os.path.join(self.bin, "tolvanex")])
+        result = subprocess.run(["/usr/bin/python3", "-c", script, os.path.join(
+            self.prefix, "lib", "tolvanex", "python"), example], cwd=self.work, text=True,
+            env=dict(self.env, PATH="/usr/bin:/bin"), capture_output=True, timeout=300)
+        self.assertEqual((result.returncode, result.stdout),
+                         (0, f"time reached {os.path.join(self.bin, 'tolvanex')}\n"), result.stderr)
         # The documents the manual page sends the reader to are installed.
         docs = os.path.join(self.prefix, "share", "doc", "tolvanex")
-        for name in ("README.md", "docs/mechanism.md", "docs/accuracy.md", "docs/mera.png"):
-            self.assertTrue(os.path.isfile(os.path.join(docs, name)), name)
+        self.assertTrue(all(os.path.isfile(os.path.join(docs, name)) for name in (
+            "README.md", "docs/mechanism.md", "docs/accuracy.md", "docs/mera.png")))
         self.assertIn("share/doc/tolvanex/docs/mechanism.md",
                       read_text(os.path.join(self.prefix, "share", "man", "man1", "tolvanex.1")))
 

@@ -145,8 +145,7 @@ class RateLimiting(TempDir):
         # not the degrees of a straight line from time 0.
         early = run_here(rate_control_main, "--collect", self.out, "--metric", "P@1e-9")
         self.assertEqual(early.returncode, 1)
-        self.assertRegex(early.stderr, r"the base run has no P@1e-9: P@1e-09 s is before the "
-                         r"run's first row after time 0 \(\S+ s\): not resolved by the rows")
+        self.assertIn("base run has no P@1e-9: P@1e-09 s is before the run's first row", early.stderr)
         self.assertTrue(all(r["X"] == "" for r in self.rows().values()))
         # Past the end of every run: no value anywhere, each with its reason.
         late = run_here(rate_control_main, "--collect", self.out, "--metric", "P@1e4")

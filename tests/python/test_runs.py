@@ -52,18 +52,13 @@ class Runs(TempDir):
         RunError) lives, and no longer."""
         p = tolvanex.Parameters.read(MERA).replace(wanted_time=1e-5)
         r = tolvanex.run(p, program())
-        folder = r.folder
-        self.assertTrue(os.path.isfile(os.path.join(folder, "mera.trace")))
-        del r
-        gc.collect()
-        self.assertFalse(os.path.exists(folder))
         with self.assertRaises(tolvanex.RunError) as caught:
             tolvanex.run(p, "/bin/false")
-        folder = caught.exception.folder
-        self.assertTrue(os.path.isdir(folder))
-        del caught
+        folders = [r.folder, caught.exception.folder]
+        self.assertTrue(all(os.path.isfile(os.path.join(f, "arguments.args")) for f in folders))
+        del r, caught
         gc.collect()
-        self.assertFalse(os.path.exists(folder))
+        self.assertFalse(any(os.path.exists(f) for f in folders))
 
     def test_organomercurial_run_started_by_hand(self):
         """Its trace file records no enzyme amount; the console output beside
@@ -73,8 +68,8 @@ class Runs(TempDir):
         with open(os.path.join(folder, "console.txt"), "w", encoding="latin-1") as f:
             f.write(console)                    # tolvanex ... > console.txt
         r = tolvanex.Run.load(os.path.join(folder, "organomercurial.trace"))
-        self.assertEqual((r.stop.code, r.enzyme), ("converted", 1e-6))    # MerB in the args file
-        self.assertTrue(0.04 < r.time_to(0.5) < 0.06, r.time_to(0.5))     # docs/rate_control.md
+        # MerB as the arguments give it; t50 near 0.0547 s (docs/rate_control.md)
+        self.assertEqual((r.stop.code, r.enzyme, round(r.time_to(0.5), 3)), ("converted", 1e-6, 0.055))
         run_program(folder, example_words("organomercurial", time=1e-5, trace="other.trace"))
         other = tolvanex.Run.load(os.path.join(folder, "other.trace"))    # not its console
         self.assertEqual((other.stop.code, other.enzyme), ("unknown", None))
