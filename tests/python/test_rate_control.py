@@ -137,7 +137,7 @@ class RateLimiting(TempDir):
         self.assertEqual(list(summary["case"][:2]), ["base", "step1_lowered"])
         lost = os.path.join(self.out, "006_step5_lowered")
         os.remove(os.path.join(lost, "exit-status"))
-        resumed = run_here(rate_control_main, "--resume", self.out, "--no-progress")
+        resumed = run_here(rate_control_main, "--resume", self.out)
         self.assertEqual(resumed.returncode, 0, resumed.stderr)
         self.assertIn("36 of 37 runs finished", resumed.stderr)
         self.assertLess(abs(float(self.rows()[5]["X"])), 0.02)

@@ -132,12 +132,12 @@ class Scan(TempDir):
 
     def test_dry_run_carried_out_by_hand_then_collected(self):
         out = self.path("cluster")
-        result = run_here(scan_main, OM, "--vary", "barrier12=17,18", "--vary", "time=1e-5,2e-5",
+        result = run_here(scan_main, OM, "--vary", "barrier12=17,18", "--vary", "time=3e-5,5e-5",
                           "--out", out, "--program", program(), "--dry-run")
         self.assertEqual(result.returncode, 0, result.stderr)
         commands = read_text(os.path.join(out, "commands.txt")).splitlines()
         self.assertEqual(len(commands), 4)
-        # Array task 2 (barrier12=17, time=2e-5), as a scheduler would start it.
+        # Array task 2 (barrier12=17, time=5e-5), as a scheduler would start it.
         subprocess.run(["bash", "-c", 'bash -c "$(sed -n 2p commands.txt)"'], cwd=out, check=True)
         self.assertEqual(run_here(scan_main, "--collect", out).returncode, 3)    # 3 not run
         rows = read_summary(out)
