@@ -5,6 +5,7 @@
 #                                  when the build has it (cmake/engine.cmake)
 #   DIR/share/man/man1             tolvanex.1 (tolvanex_unpruned.1 points to it)
 #   DIR/share/tolvanex/examples    the example argument files
+#   DIR/share/doc/tolvanex         README.md and docs/ (the manual page points there)
 # The tools look for the package in ../python (a source tree) and then in
 # ../lib/tolvanex/python beside themselves, so these paths are fixed and
 # do not follow GNUInstallDirs (whose lib/ may be lib/x86_64-linux-gnu).
@@ -37,3 +38,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/man/tolvanex.1 ${PROJECT_BINARY_DIR}/tolvane
 
 file(GLOB tolvanex_examples CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.args)
 install(FILES ${tolvanex_examples} DESTINATION share/tolvanex/examples)
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/tolvanex)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION share/doc/tolvanex)

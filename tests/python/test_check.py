@@ -63,7 +63,8 @@ class CheckTool(TempDir):
                  "arguments of another run": [self.path("unpruned"), "--args", other_args],
                  "tolerance": [self.path("unpruned"), "--tol", "-1"],
                  "program": [self.path("unpruned"), "--program", "gcc"],
-                 "missing": [self.path("nothing-here")]}
+                 "missing": [self.path("nothing-here")],
+                 "missing arguments file": [self.path("unpruned"), "--args", self.path("no.args")]}
         for what, args in cases.items():
             with self.subTest(what):
                 result = run_here(check_main, *args)

@@ -79,6 +79,25 @@ class Install(unittest.TestCase):
         self.assertEqual(len(read_text(os.path.join(self.work, "scan", "summary.csv"))
                              .splitlines()), 3)
 
+    def test_package_from_a_script_finds_the_installed_programs(self):
+        """Only PREFIX/lib/tolvanex/python on sys.path, as the README says,
+        and PREFIX/bin not on PATH: a run still finds its program there."""
+        script = ("import sys; sys.path.insert(0, sys.argv[1]); import tolvanex; "
+                  "p = tolvanex.Parameters.read(sys.argv[2]).replace(wanted_time=1e-5); "
+                  "r = tolvanex.run(p); print(r.stop.code, r.program)")
+        example = os.path.join(self.prefix, "share", "tolvanex", "examples", "mera.args")
+        result = subprocess.run(["/usr/bin/python3", "-c", script, os.path.join(
+            self.prefix, "lib", "tolvanex", "python"), example], cwd=self.work, text=True,
+            env=dict(self.env, PATH="/usr/bin:/bin"), capture_output=True, timeout=300)
+        self.assertEqual((result.returncode, result.stdout),
+                         (0, f"time reached {os.path.join(self.bin, 'tolvanex')}\n"), result.stderr)
+        # The documents the manual page sends the reader to are installed.
+        docs = os.path.join(self.prefix, "share", "doc", "tolvanex")
+        self.assertTrue(all(os.path.isfile(os.path.join(docs, name)) for name in (
+            "README.md", "docs/mechanism.md", "docs/accuracy.md", "docs/mera.png")))
+        self.assertIn("share/doc/tolvanex/docs/mechanism.md",
+                      read_text(os.path.join(self.prefix, "share", "man", "man1", "tolvanex.1")))
+
     @unittest.skipUnless(os.environ.get("TOLVANEX_ENGINE_MODULE"), "this build has no engine")
     def test_engine_module_beside_the_package(self):
         # The installed package finds the installed module, not the build's.

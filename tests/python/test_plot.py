@@ -2,20 +2,20 @@
 pictures, checked for being written, non-empty and of the right kind and
 size (not pixels), and a user's mistakes told on one line."""
 
-import contextlib
 import csv
-import io
 import os
+import re
 import shutil
 import struct
 import subprocess
 import xml.etree.ElementTree as ET
 
-from common import (FLUX_LABELS, PLOT, TRACE_LABELS, TempDir, example_words, program,
-                    raw_flux, raw_trace, read_text, run_here, run_program)
+from common import (EXAMPLES_DIR, FLUX_LABELS, PLOT, SOURCE_DIR, TRACE_LABELS, TempDir,
+                    example_words, program, raw_flux, raw_trace, read_text, run_here, run_program)
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.plot import main as plot_main
 from tolvanex.plots.run_picture import many_line_styles
+from tolvanex.studies.comparison import compare_with_exact
 
 # The trace file's columns in its order, as species labels (Time first); the
 # product of MerA is Hg(II) on MerA.
@@ -112,13 +112,20 @@ class Plot(TempDir):
         self.assertEqual(result.returncode, 0, result.stderr)
         texts = svg_texts(svg)
         for label in (["time (s)", "concentration (mol/L)", "HgMerA (P)"]
-                      + [c for c in TRACE_LABELS[1:] if c != "Hg(SCH3)2"] + FLUX_LABELS[1:]):
+                      + [c for c in TRACE_LABELS[1:] if c != "Hg(SCH3)2"]):
             name = " ".join(label.split())
             self.assertTrue(any(t == name or t.startswith(name + " (") for t in texts), name)
+        # Fluxes by their step's reaction (docs/mechanism.md), "2nd thiol" for the thiol factor.
+        for label in ("flux1: A + thiol ⇌ C", "flux9: K + 2nd thiol ⇌ L",
+                      "flux37: O3 + P ⇌ J (0 throughout)", "flux21: ES ⇌ A + organic (0 throughout)"):
+            self.assertIn(label, texts)
         self.assertIn("MerA acceptor 1 mM, HgMerB 1 µM, pH 7.1", texts)
         self.assertIn("mera.trace, run 2 of 2 — program not recorded", texts)
-        # Flux panels of 19 lines: no two alike in colour and style.
-        self.assertEqual(len({tuple(s.items()) for s in many_line_styles()[:19]}), 19)
+        # Panels of 19 lines: every line a colour of its own.
+        self.assertEqual(len({s["color"] for s in many_line_styles()[:19]}), 19)
+        # --run -2 of a file of two runs is run 1, and its picture is named so.
+        result = run_here(plot_main, self.trace, "--run", "-2")
+        self.assertEqual((result.returncode, result.stdout), (0, self.path("mera-run1.png\n")))
 
     def test_formats_species_and_time_axis(self):
         pdf, svg = self.path("m.pdf"), self.path("p.svg")
@@ -135,7 +142,10 @@ class Plot(TempDir):
         self.assertNotIn("Intermediates", texts)
 
     def test_mistakes_told_on_one_line(self):
-        png = os.path.join(os.path.dirname(os.path.dirname(PLOT)), "docs", "mera.png")
+        """One line and status 2, nothing written: among the mistakes an output
+        that would write over an input (by any path, link or redirection) or
+        over the other output."""
+        png = os.path.join(SOURCE_DIR, "docs", "mera.png")
         cases = [([png], "no run found"),                               # not a trace file
                  ([self.trace, "-o", self.path("x.jpg")], "PNG, SVG or PDF"),
                  ([self.trace, "-o", self.path("none", "x.png")], "there is no folder"),
@@ -144,19 +154,30 @@ class Plot(TempDir):
                  ([self.trace, "--dpi", "0"], "dpi 0.0"),
                  ([self.trace, "--dpi", "high"], "--dpi: invalid float value"),
                  ([self.path("none.trace")], "no such run folder or trace file")]
+        # An output that is an input (by any path or link) or the other output.
+        os.symlink(self.trace, self.path("link.csv"))
+        flux, x = [self.trace, "--flux", self.flux], self.path("x.csv")
+        cases += [([self.trace, "--csv", self.trace], "--csv .* is the trace file"),
+                  ([*flux, "--flux-csv", self.path(".", "flux_analysis.txt")], "is the flux file"),
+                  ([*flux, "--csv", x, "--flux-csv", x], "x.csv is --csv"),
+                  ([self.trace, "--csv", self.path("link.csv")], "link.csv is the trace file"),
+                  ([*flux, "--csv", "-", "--flux-csv", "-"], "--flux-csv - is --csv")]
+        before = {p: read_text(p) for p in (self.trace, self.flux)}
         for args, message in cases:                    # in this process: faster
             with self.subTest(args=args[1:]):
-                err = io.StringIO()
-                with contextlib.redirect_stderr(err):
-                    status = plot_main([str(a) for a in args])
-                self.assertEqual(status, 2)
-                self.assertEqual(err.getvalue().count("\n"), 1, err.getvalue())
-                self.assertIn(message, err.getvalue())
-        self.assertFalse(os.path.exists(self.path("x.jpg")))
+                result = run_here(plot_main, *args)
+                self.assertEqual((result.returncode, result.stderr.count("\n")), (2, 1))
+                self.assertRegex(result.stderr, message)
+        self.assertFalse(os.path.exists(self.path("x.jpg")) or os.path.exists(x))
+        with open(self.trace, "a") as appended:          # tolvanex-plot T --csv - >> T
+            result = subprocess.run([PLOT, self.trace, "--csv", "-"], stdout=appended,
+                                    stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertEqual((result.returncode, "--csv - is the trace file" in result.stderr),
+                         (2, True))
+        self.assertEqual({p: read_text(p) for p in before}, before)
 
     def test_run_plot_names_the_program(self):
-        p = tolvanex.Parameters.read(os.path.join(os.path.dirname(os.path.dirname(PLOT)),
-                                                  "examples", "glutathione.args"))
+        p = tolvanex.Parameters.read(os.path.join(EXAMPLES_DIR, "glutathione.args"))
         r = tolvanex.run(p.replace(wanted_time=1e-6), program("tolvanex_unpruned"),
                          self.path("unpruned"))
         svg = r.plot(self.path("unpruned.svg"), species=["S"])
@@ -184,6 +205,24 @@ class Plot(TempDir):
                 self.assertIn("does not belong to run 2", result.stderr)
                 self.assertIn(message, result.stderr)
                 self.assertFalse(os.path.exists(self.path("x.png")))
+
+    def test_floor_and_the_runs_difference_from_the_exact_solution(self):
+        """The log axes of amounts start at the floor; the amounts within the
+        run's difference from the exact solution are shaded, its size told
+        (here checked against the independent Radau solver)."""
+        p = tolvanex.Parameters.read(os.path.join(EXAMPLES_DIR, "mera.args"))
+        r = tolvanex.run(p.replace(wanted_time=1e-3), program("tolvanex_unpruned"))
+        lowest = {}
+        for floor in (None, 1e-9):
+            texts = svg_texts(r.plot(self.path(f"floor-{floor}.svg"), floor=floor))
+            lowest[floor] = max(int(t[4:]) for t in texts if re.fullmatch(r"10 −\d+", t))
+        self.assertEqual((lowest[1e-9], lowest[None] > 15), (15, True))   # 1e-9 of 1e-6 mol/L
+        shaded = [t for t in texts if t.startswith("solution (")]     # in both panels of amounts
+        told = float(re.match(r"solution \((\S+) of the enzyme", shaded[1]).group(1))
+        radau = compare_with_exact(r.trace, r.parameters).species.drop(index="S")
+        self.assertAlmostEqual(told / radau["beyond_rounding_of_enzyme"].max(), 1, delta=0.1)
+        with self.assertRaisesRegex(ValueError, "floor 2: give a fraction"):
+            r.plot(self.path("x.svg"), floor=2)
 
     def test_closed_standard_output(self):
         for option in ("--csv", "--flux-csv"):

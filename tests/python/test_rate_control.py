@@ -147,10 +147,16 @@ class RateLimiting(TempDir):
         self.assertEqual(list(summary["case"][:2]), ["base", "step1_lowered"])
         lost = os.path.join(self.out, "006_step5_lowered")
         os.remove(os.path.join(lost, "exit-status"))
-        resumed = run_here(rate_control_main, "--resume", self.out, "--no-progress")
+        resumed = run_here(rate_control_main, "--resume", self.out)
         self.assertEqual(resumed.returncode, 0, resumed.stderr)
         self.assertIn("34 of 35 runs finished", resumed.stderr)
         self.assertLess(abs(float(self.rows()[5]["X"])), 0.02)
+        # Before the first row after time 0 no row tells P: no value, and a warning,
+        # not the degrees of a straight line from time 0.
+        early = run_here(rate_control_main, "--collect", self.out, "--metric", "P@1e-9")
+        self.assertEqual(early.returncode, 1)
+        self.assertIn("base run has no P@1e-9: P@1e-09 s is before the run's first row", early.stderr)
+        self.assertTrue(all(r["X"] == "" for r in self.rows().values()))
         # Past the end of every run: no value anywhere, each with its reason.
         late = run_here(rate_control_main, "--collect", self.out, "--metric", "P@1e4")
         self.assertEqual(late.returncode, 1)

@@ -4,6 +4,7 @@ checked before anything runs, one of several runs appended to a file, and
 the README's lines "From Python" as they stand."""
 
 import contextlib
+import gc
 import io
 import os
 import re
@@ -45,6 +46,33 @@ class Runs(TempDir):
         self.assertEqual((again.stop, again.iterations), (r.stop, r.iterations))
         with self.assertRaisesRegex(FileExistsError, "mera.trace exists already"):
             tolvanex.run(tolvanex.Parameters.read(MERA), program(), folder)
+
+    def test_temporary_folder_goes_with_its_run(self):
+        """A run given no folder keeps its files as long as its Run (or its
+        RunError) lives, and no longer."""
+        p = tolvanex.Parameters.read(MERA).replace(wanted_time=1e-5)
+        r = tolvanex.run(p, program())
+        with self.assertRaises(tolvanex.RunError) as caught:
+            tolvanex.run(p, "/bin/false")
+        folders = [r.folder, caught.exception.folder]
+        self.assertTrue(all(os.path.isfile(os.path.join(f, "arguments.args")) for f in folders))
+        del r, caught
+        gc.collect()
+        self.assertFalse(any(os.path.exists(f) for f in folders))
+
+    def test_organomercurial_run_started_by_hand(self):
+        """Its trace file records no enzyme amount; the console output beside
+        it does, and tells how it stopped, when it is this run's."""
+        folder = self.path("by-hand")
+        console = run_program(folder, example_words("organomercurial"))
+        with open(os.path.join(folder, "console.txt"), "w", encoding="latin-1") as f:
+            f.write(console)                    # tolvanex ... > console.txt
+        r = tolvanex.Run.load(os.path.join(folder, "organomercurial.trace"))
+        # MerB as the arguments give it; t50 near 0.0547 s (docs/rate_control.md)
+        self.assertEqual((r.stop.code, r.enzyme, round(r.time_to(0.5), 3)), ("converted", 1e-6, 0.055))
+        run_program(folder, example_words("organomercurial", time=1e-5, trace="other.trace"))
+        other = tolvanex.Run.load(os.path.join(folder, "other.trace"))    # not its console
+        self.assertEqual((other.stop.code, other.enzyme), ("unknown", None))
 
     def test_checked_before_anything_runs(self):
         p = tolvanex.Parameters.read(MERA)

@@ -11,6 +11,7 @@ import csv
 import io
 import json
 import math
+import multiprocessing
 import os
 import re
 import signal
@@ -25,13 +26,13 @@ from common import (EXAMPLES_DIR, SCAN, TempDir, example_words, program, raw_tra
                     run_here, run_program, run_tool)
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.scan import main as scan_main  # noqa: E402
-from tolvanex.scans.lock import FolderBusy  # noqa: E402
+from tolvanex.scans.lock import FolderBusy, ScanLock  # noqa: E402
 from tolvanex.scans.manifest import NotAScan  # noqa: E402
 from tolvanex.plots.scan_picture import summary_figure  # noqa: E402
-from tolvanex.scans.summary import COLUMNS  # noqa: E402
+from tolvanex.scans.summary import AT_WANTED, COLUMNS  # noqa: E402
 
-MERA, GLU, OM = (os.path.join(EXAMPLES_DIR, n + ".args")
-                 for n in ("mera", "glutathione", "organomercurial"))
+MERA, GLU, OM, DTT = (os.path.join(EXAMPLES_DIR, n + ".args")
+                      for n in ("mera", "glutathione", "organomercurial", "dithiothreitol"))
 
 
 def read_summary(folder):
@@ -93,23 +94,25 @@ class Scan(TempDir):
                 self.check_row(row, out, "mera.trace")
                 trace = read_text(os.path.join(out, row["folder"], "mera.trace"))
                 self.assertEqual(float(re.search(r" pH= (\S+)", trace).group(1)), float(row["pH"]))
-        with open(os.path.join(out, "summary.png"), "rb") as f:
-            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(run_here(scan_main, "--collect", out, "--plot").returncode, 0)
+        for picture in ("summary-t90.png", "summary.png"):     # t90's is not t50's
+            with open(os.path.join(out, picture), "rb") as f:
+                self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
         manifest = json.loads(read_text(os.path.join(out, "scan.json")))
         self.assertEqual((manifest["program"], manifest["python"]),
                          (program(), os.path.dirname(tolvanex.__file__)))
         self.assertEqual(tolvanex.Run.load(os.path.join(out, rows[0]["folder"])).program,
                          program())
-        result = run_here(scan_main, MERA, *vary, "--out", out, "--program", program())
-        self.assertEqual(result.returncode, 2)                 # a scan folder is used once
-        self.assertIn("already holds a scan", result.stderr)
 
     def test_values_at_exactly_the_wanted_time(self):
         """Runs to 5 s end their last block anywhere up to 5.1 s: the product
         of the last row makes a V across pH, the product at 5 s falls."""
         out = self.path("overshoot")
-        table = tolvanex.scan(GLU, vary={"pH": "7:8:0.5"}, set={"time": 5}, program=program(),
-                              out=out, progress=None)
+        said = io.StringIO()
+        with contextlib.redirect_stderr(said):
+            table = tolvanex.scan(GLU, vary={"pH": "7:8:0.5"}, set={"time": 5}, program=program(),
+                                  out=out, progress=None)
+        self.assertEqual(said.getvalue(), "")             # progress=None: not a word
         last_p = []
         for k, row in table.iterrows():
             labels, rows = raw_trace(os.path.join(out, row["folder"], "glutathione.trace"))
@@ -121,19 +124,26 @@ class Scan(TempDir):
             self.assertTrue(low < row["P_at_wanted_mol_per_L"] < high)
         at_wanted = table["P_at_wanted_mol_per_L"].tolist()
         self.assertEqual(at_wanted, sorted(at_wanted, reverse=True))
+        # A wanted time before the first row after time 0: no row tells it.
+        early = tolvanex.scan(MERA, vary={"pH": "7"}, set={"time": 1e-7}, program=program(),
+                              out=self.path("early"), progress=None)
+        self.assertTrue(early[list(AT_WANTED.values())].isna().all(axis=None))
+        self.assertRegex(early.loc[0, "at_wanted_note"], r"^1e-07 s is before the run's first row")
+        run = tolvanex.Run.load(self.path("early", early.loc[0, "folder"]))
+        self.assertTrue(np.isnan(run.at(1e-7)["P"]) and np.isnan(run.elasticity(1e-7)))
         self.assertNotEqual(last_p, sorted(last_p, reverse=True))
         self.assertEqual(table["folder"].tolist(), ["001_pH=7", "002_pH=7.5", "003_pH=8"])
 
     def test_dry_run_carried_out_by_hand_then_collected(self):
         out = self.path("cluster")
-        result = run_here(scan_main, OM, "--vary", "barrier12=17,18", "--vary", "time=1e-5,2e-5",
+        result = run_here(scan_main, OM, "--vary", "barrier12=17,18", "--vary", "time=3e-5,5e-5",
                           "--out", out, "--program", program(), "--dry-run")
         self.assertEqual(result.returncode, 0, result.stderr)
         commands = read_text(os.path.join(out, "commands.txt")).splitlines()
         self.assertEqual(len(commands), 4)
-        # Array task 2 (barrier12=17, time=2e-5), as a scheduler would start it.
+        # Array task 2 (barrier12=17, time=5e-5), as a scheduler would start it.
         subprocess.run(["bash", "-c", 'bash -c "$(sed -n 2p commands.txt)"'], cwd=out, check=True)
-        self.assertEqual(run_here(scan_main, "--collect", out).returncode, 0)
+        self.assertEqual(run_here(scan_main, "--collect", out).returncode, 3)    # 3 not run
         rows = read_summary(out)
         self.assertEqual([r["ended"] for r in rows], ["not run", "time reached"] + ["not run"] * 2)
         self.assertEqual(rows[0]["at_wanted_note"], "not run")
@@ -162,6 +172,31 @@ class Scan(TempDir):
             self.assertEqual({k: v for k, v in before.items() if k != "wall_s"},
                              {k: v for k, v in after.items() if k != "wall_s"})
 
+    def test_exit_status_says_whether_every_run_ended(self):
+        """0 only when every run ended well: 3 while a run has not ended (not
+        run, or killed before its exit status), whatever else failed; 1 once
+        every run has ended and one failed (here: time stood still)."""
+        out = self.path("verdict")
+        grid = [DTT, "--vary", "barrier17=8.0,8.1", "--set", "barrier18=17.6",
+                "--set", "time=1e-3", "--out", out, "--program", program()]
+        self.assertEqual(run_here(scan_main, *grid, "--dry-run").returncode, 0)
+        commands = read_text(os.path.join(out, "commands.txt")).splitlines()
+        steps = [(None, 3, ["not run", "not run"]),
+                 (1, 3, ["not run", "time reached"]),
+                 (0, 1, ["time stood still", "time reached"]),
+                 ("kill", 3, ["time stood still", "running or killed"])]
+        for step, status, ended in steps:
+            if step == "kill":                 # as a run killed with its scan leaves it
+                os.remove(os.path.join(out, "002_barrier17=8.1", "exit-status"))
+            elif step is not None:
+                subprocess.run(["/bin/sh", "-c", commands[step]], check=True)
+            result = run_here(scan_main, "--collect", out)
+            self.assertEqual((result.returncode, [r["ended"] for r in read_summary(out)]),
+                             (status, ended), result.stderr)
+            told = result.stderr.splitlines()
+            self.assertEqual(len(told), len(set(ended) - {"time reached"}), told)
+            self.assertEqual(status == 3, f"tolvanex-scan --resume {out} runs them" in told[0])
+
     def test_interrupted_scans_then_resumed(self):
         """SIGTERM or SIGINT to the scan's own process (not its group) stops
         its runs after their current block, the summary tells each run's
@@ -171,7 +206,9 @@ class Scan(TempDir):
         reference = self.path("reference")
         result = run_here(scan_main, GLU, *grid, "--out", reference, "--program", program())
         self.assertEqual(result.returncode, 0, result.stderr)
-        for signum, mode in ((signal.SIGTERM, "--sequential"), (signal.SIGINT, "--jobs=2")):
+        for signum, mode in ((signal.SIGTERM, "--sequential"), (signal.SIGINT, "--jobs=2"),
+                             (signal.SIGHUP, "--jobs=2")):   # the terminal closed
+            stopped = signal.SIGTERM if signum == signal.SIGHUP else signum     # the runs
             with self.subTest(signal=signum.name):
                 out = self.path(f"interrupted-{signum.name}")
                 proc = subprocess.Popen([SCAN, GLU, *grid, mode, "--out", out,
@@ -194,8 +231,8 @@ class Scan(TempDir):
                 self.assertNotIn("Traceback", err)
                 rows = read_summary(out)
                 self.assertEqual((rows[0]["ended"], rows[0]["exit_status"]),
-                                 (f"interrupted ({signum.name})", str(128 + signum)))
-                self.assertIn(rows[1]["ended"], ("not run", f"interrupted ({signum.name})"))
+                                 (f"interrupted ({stopped.name})", str(128 + stopped)))
+                self.assertIn(rows[1]["ended"], ("not run", f"interrupted ({stopped.name})"))
                 self.assertEqual(float(rows[0]["end_time_s"]), float(raw_trace(trace)[1][-1][0]))
                 self.assertFalse(os.path.exists(os.path.join(out, "scan.lock")))
         result = run_here(scan_main, "--resume", out, "--program", program())
@@ -270,15 +307,11 @@ class Scan(TempDir):
                 self.assertIn(message, r.stderr)
                 self.assertFalse(os.path.exists(out))
 
-    def test_stale_lock_and_unreadable_run_folders(self):
+    def test_unreadable_run_folders(self):
         out = self.path("damaged")
         result = run_here(scan_main, MERA, "--vary", "pH=6.9,7,7.1", "--set", "time=1e-4",
                           "--out", out, "--program", program())
         self.assertEqual(result.returncode, 0, result.stderr)
-        dead = subprocess.Popen(["true"])
-        dead.wait()
-        with open(os.path.join(out, "scan.lock"), "w") as f:
-            f.write(f"{dead.pid} {socket.gethostname()} {time.time():.0f}\n")
         rows = read_summary(out)
         trace = os.path.join(out, rows[0]["folder"], "mera.trace")
         os.remove(trace)
@@ -287,7 +320,6 @@ class Scan(TempDir):
             f.write(b"\x00\xff\x13")
         result = run_here(scan_main, "--collect", out)
         self.assertEqual(result.returncode, 1, result.stderr)      # unreadable runs count as failed
-        self.assertIn(f"left by process {dead.pid}, which has ended", result.stderr)
         self.assertNotIn("Traceback", result.stderr)
         after = read_summary(out)
         self.assertEqual([r["ended"] for r in after], ["unreadable", "unreadable", "time reached"])
@@ -317,27 +349,45 @@ class Scan(TempDir):
         cases = [([bad], "not a text file"),
                  ([MERA, "--vary", "pH=1e999999999:1e999999999:1"], "usable size"),
                  ([MERA, "--vary", "pH=7,seven"], "pH (pH) is 'seven': not a number"),
+                 ([MERA, "--vary", "pH=0:999:1", "--vary", "barrier1=0:999:1"],
+                  "the grid has 1000000 runs (1000 x 1000), more than 100000"),
                  ([MERA, "--vary", "pH=7,1e999"], "not a finite number"),
+                 ([MERA, "--vary", "barrier1=-3"], "an activation free energy cannot be negative"),
                  ([MERA, "--vary", "ph_value=7"], "unknown parameter 'ph_value'"),
                  ([MERA, "--set", "trace=x.trace"], "the trace file cannot be set"),
-                 ([MERA, "--vary", "phmb=1e-6"], "organomercurial argument list")]
+                 ([MERA, "--vary", "phmb=1e-6"], "organomercurial argument list"),
+                 ([MERA, "--plot", "--metric", "folder"], "--metric folder: no summary column"),
+                 # A line end would split a run's line of a job list in two.
+                 ([MERA, "--out", self.path("a\ntouch INJ #")], "a line end cannot be part"),
+                 ([MERA, "--out", self.path("a\rb")], "a line end cannot be part")]
+        for name in ("times.txt", "console.txt", "exit-status", "arguments.args"):
+            tolvanex.Parameters.read(MERA).replace(trace=name).write(self.path(name + ".args"))
+            cases.append(([self.path(name + ".args")], f"trace file '{name}': a run folder keeps"))
+        out = self.path("refused")
         for args, message in cases:                    # in this process: faster
             with self.subTest(args=args[1:]):
-                out = self.path("refused")
-                err = io.StringIO()
-                with contextlib.redirect_stderr(err):
-                    status = scan_main([*args, "--out", out, "--program", program()])
-                self.assertEqual(status, 2)
-                self.assertEqual(err.getvalue().count("\n"), 1, err.getvalue())
-                self.assertIn(message, err.getvalue())
-                self.assertFalse(os.path.exists(out))
-        helptext = io.StringIO()
-        with contextlib.redirect_stdout(helptext):
-            scan_main(["--help"])
-        helptext = helptext.getvalue()
+                err = run_here(scan_main, "--out", out, *args, "--program", program()).stderr
+                self.assertEqual((err.count("\n"), message in err), (1, True), err)
+                self.assertFalse(os.path.exists(out) or "--out" in args and os.path.exists(args[-1]))
+        with self.assertRaisesRegex(ValueError, "a run folder keeps its own records"):
+            tolvanex.run(tolvanex.Parameters.read(MERA).replace(trace="pid"), program(), out)
+        helptext = run_here(scan_main, "--help").stdout
         for name in ("barrier1 ... barrier38", "wanted_time", "time", "timestep", "type",
                      "phmb", "organomercurial", "target2", "--set", "--resume", "--metric"):
             self.assertIn(name, helptext)
+
+    def test_hostile_names_carried_quoted(self):
+        """Shell syntax, quotes, a leading dash, blanks and bytes that are not
+        UTF-8 in the scan folder's name reach the runs quoted: nothing runs."""
+        hostile = self.path(os.fsdecode(b"-x; touch INJ $(touch INJ2) `touch INJ3` 'q\" \xff"))
+        result = subprocess.run([SCAN, MERA, "--vary", "pH=7,7.1", "--set", "time=1e-5",
+                                 f"--out={hostile}", "--program", program(), "--no-progress"],
+                                capture_output=True, cwd=self.tmp, timeout=120)
+        self.assertEqual((result.returncode, result.stdout),
+                         (0, os.fsencode(os.path.join(hostile, "summary.csv")) + b"\n"))
+        self.assertEqual([r["ended"] for r in read_summary(hostile)], ["time reached"] * 2)
+        self.assertEqual([n for n in os.listdir(self.tmp) + os.listdir(hostile)
+                          if n.startswith("INJ")], [])
 
     def test_metric_picture(self):
         """Failed runs are left out of their line; values that agree to 4
@@ -400,3 +450,64 @@ class StoppingRuns(TempDir):
         self.assertGreaterEqual(signals, 2)
         self.assertEqual(rf.read_exit_status(folder), 130)
         self.assertFalse(rf.signal_run(folder, signal.SIGINT))  # over: not signalled again
+
+    def test_no_run_starts_once_the_scan_is_killed(self):
+        """SIGKILL leaves GNU parallel with runs in its list: each checks that
+        the scan that owns the folder is alive before it starts, so the run
+        going on ends and nothing follows; a collect says what it found."""
+        out = self.path("killed")
+        proc = subprocess.Popen([SCAN, GLU, "--vary", "pH=7:8:0.2", "--jobs", "1", "--out", out,
+                                 "--program", program(), "--no-progress"],
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+        while not os.path.exists(os.path.join(out, "001_pH=7", "glutathione.trace")):
+            time.sleep(0.01)
+        proc.kill()
+        proc.wait()
+        subprocess.run(["sh", "-c", 'while pgrep -f "$1" >/dev/null; do sleep 0.1; done', "-",
+                        os.path.join(out, "[j]oblog")], timeout=60)   # GNU parallel ends by itself
+        self.assertEqual([sorted(os.listdir(os.path.join(out, f)))[:2] for f in
+                          sorted(os.listdir(out)) if f[0].isdigit()],
+                         [["arguments.args", "console.txt"]] + [["arguments.args"]] * 5)
+        result = run_here(scan_main, "--collect", out)
+        self.assertEqual(result.returncode, 3)
+        self.assertRegex(result.stderr, f"was left by process {proc.pid}, which has ended.*\n"
+                         ".*5 of 6 runs have not ended")
+
+
+WORKERS, TRIALS = 6, 300
+
+
+class LockContention(TempDir):
+    def test_takeover_of_a_dead_owners_lock_is_atomic(self):
+        """Six processes find the same dead owner's lock at once, 300
+        times over: each time exactly one of them holds the folder."""
+        dead = int(subprocess.run(["sh", "-c", "echo $$"], capture_output=True).stdout)
+        ctx = multiprocessing.get_context("fork")
+        gates = [ctx.Barrier(WORKERS + 1, timeout=60) for _ in range(3)]
+        holders = ctx.Array("i", TRIALS)
+
+        def contend():
+            for k in range(TRIALS):
+                gates[0].wait()
+                lock = ScanLock(self.tmp)
+                try:
+                    won = lock.acquire().held
+                except FolderBusy:
+                    won = False
+                with holders.get_lock():
+                    holders[k] += won
+                gates[1].wait()                  # all have tried while the winner holds it
+                lock.release()
+                gates[2].wait()
+
+        procs = [ctx.Process(target=contend) for _ in range(WORKERS)]
+        for p in procs:
+            p.start()
+        for k in range(TRIALS):
+            with open(self.path("scan.lock"), "w") as f:
+                f.write(f"{dead} {socket.gethostname()} 0\n")
+            for gate in gates:
+                gate.wait()
+        for p in procs:
+            p.join(timeout=60)
+        self.assertEqual(([h for h in holders[:] if h != 1], os.listdir(self.tmp)), ([], []))

@@ -10,9 +10,10 @@ scancel among them)."""
 import json
 import os
 import subprocess
+import time
 from unittest import mock
 
-from common import EXAMPLES_DIR, TempDir, program, read_text, run_here
+from common import EXAMPLES_DIR, SCAN, TempDir, program, read_text, run_here
 import tolvanex  # noqa: E402  (found through common)
 from tolvanex.cli.rate_control import main as rate_control_main  # noqa: E402
 from tolvanex.cli.scan import main as scan_main  # noqa: E402
@@ -24,7 +25,9 @@ STANDINS = {
               'if [ -e "$FAKE_SLURM/refuse" ]; then cat "$FAKE_SLURM/refuse" >&2; exit 1; fi\n'
               'echo 42\n',
     "squeue": 'cat "$FAKE_SLURM/queue" 2>/dev/null; exit 0\n',
-    "scancel": 'echo "$@" >>"$FAKE_SLURM/scancel-args"\n',
+    "scancel": 'echo "$@" >>"$FAKE_SLURM/scancel-args"\n'
+               'if [ -e "$FAKE_SLURM/refuse-cancel" ]; then echo "scancel: error: Kill job error '
+               'on job id 42: Access/permission denied" >&2; exit 1; fi\n',
 }
 
 
@@ -99,7 +102,7 @@ class SlurmStandIns(TempDir):
         self.assertEqual([(j["ended"], len(j["runs"])) for j in jobs], [(True, 3), (False, 2)])
         self.assertEqual(self.run_task(out, "commands-2.txt", 2, 1).returncode, 0)
         self.queue("")
-        self.assertEqual(self.tool("--collect", out).returncode, 0)
+        self.assertEqual(self.tool("--collect", out).returncode, 3)   # one run never ran
         self.assertEqual(list(tolvanex.summary(out)["ended"]),
                          ["not run", "time reached", "time reached"])
 
@@ -142,3 +145,32 @@ class SlurmStandIns(TempDir):
                         self.assertNotIn("slurm_jobs", read_text(os.path.join(out, "scan.json")))
         finally:
             os.remove(self.path("refuse"))
+
+
+    def test_waits_that_end_without_every_run(self):
+        """--wait for a job that ran nothing ends with the summary and 3; a
+        SIGTERM whose scancel fails still writes the summary (143) and says
+        that the job may go on; a hostile folder name reaches the task quoted."""
+        out = self.path(os.fsdecode(b"-w; touch INJ $(touch INJ2) 'q\" \xff"))
+        self.queue("")                                  # the job left the queue at once
+        done = self.tool(*GRID, "--out", out, "--program", program(), "--slurm", "--wait")
+        self.assertEqual((done.returncode, "3 of 3 runs have not ended" in done.stderr), (3, True))
+        self.assertEqual(self.run_task(out, "commands-1.txt", 2, 1).returncode, 0)
+        self.assertEqual(list(tolvanex.summary(out)["ended"]),
+                         ["not run", "time reached", "not run"])
+        self.assertFalse([n for n in os.listdir(self.tmp) + os.listdir(out) if n.startswith("INJ")])
+        self.queue("43_1 RUNNING\n")
+        open(self.path("refuse-cancel"), "w").close()
+        proc = subprocess.Popen([SCAN, "--resume", out, "--slurm", "--wait", "--no-progress"],
+                                env=self.env, stderr=subprocess.PIPE, text=True)
+        while "commands-2.txt" not in os.listdir(os.path.join(out, "slurm")):
+            time.sleep(0.05)
+        proc.terminate()
+        err = proc.communicate(timeout=60)[1]
+        os.remove(self.path("refuse-cancel"))
+        self.queue("")
+        self.assertEqual((proc.returncode, err.count("Traceback")), (143, 0), err)
+        self.assertRegex(err, "scancel 42 failed: scancel: error: Kill job error .*: Slurm job 42 "
+                         "may go on; cancel it with scancel 42")
+        self.assertGreater(os.path.getmtime(os.path.join(out, "summary.csv")),
+                           os.path.getmtime(os.path.join(out, "slurm", "commands-2.txt")))

@@ -72,6 +72,8 @@ def main(prog: str, parser, work, argv=None) -> int:
     """Run a tool: parse `argv` (default: the command line) with `parser`,
     call ``work(args)`` for its status, and map what ends it to an exit
     status (see the module)."""
+    if hasattr(sys.stdout, "reconfigure"):     # paths that are not UTF-8 print as they are
+        sys.stdout.reconfigure(errors="surrogateescape")
     try:
         try:
             args = parser.parse_args(sys.argv[1:] if argv is None else argv)

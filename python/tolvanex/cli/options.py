@@ -35,8 +35,9 @@ exit status:
           degree, a fit did not converge, an output cannot be written)
   2       usage error: a wrong command line, or an input that cannot be read
           or is invalid (a missing file, a bad value); nothing was run
-  3       not every run has ended: a Slurm job still queued or running, or
-          another process working in the folder
+  3       not every run has ended: a run not run, or running or killed (a
+          resume runs it), a Slurm job still queued or running, or another
+          process working in the folder
   128+N   stopped by signal N: 129 SIGHUP, 130 SIGINT, 143 SIGTERM; 141 the
           reader of standard output stopped early (a closed pipe)"""
 

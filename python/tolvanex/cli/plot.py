@@ -9,7 +9,10 @@
 The picture has a log time axis and up to three panels: the enzyme complex
 (HgMerB), the acceptor (Thiol), the product, the free enzyme (apoMerB) and,
 for organomercurial runs, the organic product; the twelve intermediates;
-and, with --flux, the cumulative net fluxes.  A trace file can hold several
+and, with --flux, the cumulative net fluxes, each labelled by its step's
+reaction.  Where the run's arguments are recorded and the exact engine is
+built, the log panels shade the amounts within the run's difference from
+the exact solution; --floor starts them at a fraction of the enzyme amount.  A trace file can hold several
 runs; the last one is drawn unless --run N picks another.
 
 >>> main(["--version"])
@@ -22,6 +25,7 @@ import os
 import sys
 
 from . import command
+from ..atomic import refuse_same_files
 from ..export.run_csv import write_flux_csv, write_trace_csv
 from .options import ArgumentParser, UsageError
 from ..plots.run_picture import default_output, draw_run
@@ -72,6 +76,10 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--enzyme", type=float, metavar="CONC",
                    help="enzyme amount (mol/L) for --normalise; needed for "
                         "organomercurial runs, whose trace does not record it")
+    p.add_argument("--floor", type=float, metavar="FRACTION",
+                   help="start the log axes of amounts at this fraction of the enzyme "
+                        "amount (e.g. 1e-9): amounts far below what a run resolves swing "
+                        "about as if they were chemistry")
     p.add_argument("--title", help="title of the picture")
     p.add_argument("--csv", metavar="OUT",
                    help="write the run's concentration table as CSV ('-' for "
@@ -110,15 +118,21 @@ def _main(args) -> int:
         return 0
     run = Run.load(args.trace, -1 if args.run is None else args.run, warn,
                    fluxes=args.flux or False, flux_run=args.flux_run)
+    inputs = {"the trace file": run.trace_path, "the flux file": args.flux}
     if args.csv or args.flux_csv:
+        refuse_same_files({"--csv": args.csv, "--flux-csv": args.flux_csv}, inputs)
         if args.csv:
             write_trace_csv(run.raw_trace, args.csv, raw_labels=args.raw_labels)
         if args.flux_csv:
             write_flux_csv(run.raw_flux, args.flux_csv, raw_labels=args.raw_labels)
         return 0
-    out = args.output or default_output(args.trace, args.run)
+    # Named for the run drawn: --run -2 of a file of two runs is run 1.
+    out = args.output or default_output(run.trace_path, None if args.run is None
+                                        else run.raw_trace.number)
+    refuse_same_files({"the picture": out}, inputs)
     print(draw_run(run, out, normalise=args.normalise, enzyme=args.enzyme, title=args.title,
-                   species=args.species, dpi=args.dpi, linear_time=args.linear_time))
+                   species=args.species, dpi=args.dpi, linear_time=args.linear_time,
+                   floor=args.floor))
     return 0
 
 

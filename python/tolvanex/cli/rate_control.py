@@ -16,8 +16,9 @@ own under --out, which is a scan folder (tolvanex-scan --resume and
 --collect work on it too).  Writes rate_control.csv and rate_control.png
 there, prints the leading steps and the sum of the degrees, and warns when
 the sum rule fails.  Exit status 0; 1 when a step has no degree because a
-run failed or never reached the metric; 2 on a usage error; 3 (--collect)
-when the study's Slurm job is still queued or running.
+run failed or never reached the metric; 2 on a usage error; 3 when a run
+has not ended (not run, or running or killed; --resume runs it) or the
+study's Slurm job is still queued or running.
 
 >>> main(["--version"])
 tolvanex-rate-control 1.1.0
@@ -89,7 +90,8 @@ def parser() -> argparse.ArgumentParser:
                         "with another --metric of the same runs")
     p.add_argument("--dry-run", action="store_true",
                    help="write the run folders and commands.txt only (then --collect)")
-    p.add_argument("--no-progress", action="store_true", help="no progress line")
+    p.add_argument("--no-progress", action="store_true",
+                   help="no progress line, nor notes on how the runs are carried out")
     add_slurm_options(p)
     return p
 
@@ -207,6 +209,12 @@ def _run(args) -> int:
     print(report(table))
     if table.attrs.get("job_in_queue"):
         return 3                                # degrees so far: the job goes on
+    if table.attrs["not_ended"]:
+        n = len(table.attrs["not_ended"])
+        warn(f"{n} run{'s' if n != 1 else ''} of the study ha{'s' if n == 1 else 've'} not "
+             f"ended (not run, or running or killed); {PROG} --resume {table.attrs['folder']} "
+             "runs them")
+        return 3
     return 1 if table.attrs["failed"] else 0
 
 

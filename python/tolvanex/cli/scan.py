@@ -27,12 +27,14 @@ from . import command
 from ..model.parameters import ALIASES, CONDITIONS, MEANINGS, NAMES, Parameters
 from .options import (ArgumentParser, UsageError, add_slurm_options, name_value_pairs,
                       slurm_options)
-from ..plots.scan_picture import NAMED_COLUMNS, plot_summary
+from ..plots.scan_picture import NAMED_COLUMNS, check_metric, picture_name, plot_summary
 from ..runs.programs import EXACT, program_label
 from ..scans.grid import Grid
 from ..scans.manifest import read_manifest
 from ..scans.scan import ScanInterrupted, collect, scan
 from ..scans.slurm_scan import last_job
+from ..runs.outcome import ENDED_WELL
+from ..scans.summary import NUMBERS, run_states, verdict
 
 PROG = "tolvanex-scan"
 
@@ -98,11 +100,13 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--dry-run", action="store_true",
                    help="write the folders and commands.txt only")
     p.add_argument("--plot", action="store_true",
-                   help="draw the metric against the first varied parameter (summary.png)")
+                   help="draw the metric against the first varied parameter (summary.png "
+                        "for t50, summary-METRIC.png for another)")
     p.add_argument("--metric", default="t50", metavar="NAME",
                    help="what --plot draws: " + ", ".join(NAMED_COLUMNS) +
                         " or a summary column (default: %(default)s)")
-    p.add_argument("--no-progress", action="store_true", help="no progress line")
+    p.add_argument("--no-progress", action="store_true",
+                   help="no progress line, nor notes on how the runs are carried out")
     add_slurm_options(p)
     return p
 
@@ -122,6 +126,8 @@ def _main(args) -> int:
 
 def _run(args) -> int:
     progress = None if args.no_progress else sys.stderr
+    if args.plot:
+        check_metric(args.metric, NUMBERS)            # before anything runs
     slurm = slurm_options(args)
     if slurm and (args.collect or args.dry_run):
         raise UsageError("--slurm submits a new scan or a resume; leave out "
@@ -174,10 +180,12 @@ def _run(args) -> int:
     print(os.path.join(out, "summary.csv"))
     if args.plot:
         _plot(out, table, args.metric)
+    status, lines = verdict(table)
     if table.attrs.get("job_in_queue"):
-        return 3                            # a summary so far: the job goes on
-    failed = table["ended"].eq("unreadable") | table["exit_status"].fillna(0).ne(0)
-    return 1 if failed.any() else 0
+        return 3                            # a summary so far: the job goes on (said so)
+    for line in lines:
+        warn(line + (f"; {PROG} --resume {out} runs them" if "not ended" in line else ""))
+    return status
 
 
 def ran(table) -> str:
@@ -191,7 +199,7 @@ def ran(table) -> str:
     labels = sorted({label for label in table["program"] if label}) or ["program not recorded"]
     what = ", ".join(f"{label} (the CVODE engine)" if label == EXACT else label
                      for label in labels)
-    good = int((table["exit_status"].fillna(-1).eq(0) & table["ended"].ne("unreadable")).sum())
+    good = int(run_states(table).eq(ENDED_WELL).sum())
     n = len(table)
     return (f"{what}: {n} {'point' if EXACT in labels else 'run'}{'s' if n != 1 else ''}, "
             f"{good} ended well" + (f", {n - good} did not" if n - good else ""))
@@ -201,7 +209,7 @@ def _plot(out: str, table, metric: str) -> None:
     manifest = read_manifest(out)
     varied = [n for n, _ in manifest.get("varied", [])]
     base = os.path.basename(manifest.get("args_file") or "scan")
-    print(plot_summary(table, varied, os.path.join(out, "summary.png"), metric,
+    print(plot_summary(table, varied, os.path.join(out, picture_name(metric)), metric,
                        title=f"{base}: {metric} against {varied[0] if varied else 'run'}"
                              f" — {program_label(manifest.get('program')) or 'program not recorded'}"))
 

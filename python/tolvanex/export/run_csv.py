@@ -23,6 +23,7 @@ import csv
 import re
 import sys
 
+from ..atomic import replaced_whole
 from ..model.species import LABEL_OF_TRACE_COLUMN, column_name
 from ..runs.file_format import Table
 from ..runs.flux_file import FluxRun
@@ -50,15 +51,17 @@ def flux_header(table: Table) -> list[str]:
 
 
 def write_csv(header: list[str], rows: list[list[str]], out: str) -> None:
-    """The header line, then the rows; `out` "-" is standard output."""
-    f = sys.stdout if out == "-" else open(out, "w", newline="", encoding="utf-8")
-    try:
+    """The header line, then the rows; `out` "-" is standard output, a file
+    is written whole or not at all (`tolvanex.atomic`)."""
+    def write(f):
         w = csv.writer(f, lineterminator="\n")
         w.writerow(header)
         w.writerows(rows)
-    finally:
-        if f is not sys.stdout:
-            f.close()
+    if out == "-":
+        write(sys.stdout)
+        return
+    with replaced_whole(out) as f:
+        write(f)
 
 
 def write_trace_csv(run: TraceRun, out: str, raw_labels: bool = False,

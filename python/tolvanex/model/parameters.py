@@ -181,8 +181,12 @@ def check_value(name: str, text: str) -> None:
     shown = text if is_whole_number(text) else repr(text)
     what = f"{name} ({MEANINGS[name]}) is {shown}"
     if name == "trace":
-        if not text or text.strip() != text or "\n" in text:
+        if not text or text.strip() != text:
             raise InvalidValue(f"trace (name of the trace file) is {text!r}: give a file name")
+        if any(c.isspace() or not c.isprintable() for c in text) or not _utf8(text):
+            raise InvalidValue(f"trace (name of the trace file) is {text!r}: a name with a "
+                               "blank or a control character cannot be written in an arguments "
+                               "file, whose words are split at blanks (as the shell splits them)")
         if os.path.basename(text) == FLUX_FILE_NAME:
             raise InvalidValue(f"trace (name of the trace file) is {text!r}: that is the "
                              "name of the flux file every run writes beside it")
@@ -202,7 +206,25 @@ def check_value(name: str, text: str) -> None:
         raise InvalidValue(f"{what}: it cannot be negative")
     if name == "temperature" and not value > 0:
         raise InvalidValue(f"{what}: it must be above 0 K")
+    if name.startswith("barrier") and value < 0:
+        raise InvalidValue(f"{what}: an activation free energy cannot be negative (0 is the "
+                           "fastest a step can be, kB T / h)")
 
+
+def _utf8(text: str) -> bool:
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:      # bytes that are not UTF-8, kept as surrogates
+        return False
+    return True
+
+
+def _argument(name: str, value) -> str:
+    """The argument text of a value for parameter `name`: a number without
+    the blanks around it (the program skips them, an arguments file loses
+    them)."""
+    text = argument_text(value)
+    return text if name == "trace" else text.strip(" \t\n\v\f\r")
 
 
 class Parameters:
@@ -247,7 +269,7 @@ class Parameters:
             value = given.get(name)
             if value is None:
                 continue
-            self._texts[name] = argument_text(value)
+            self._texts[name] = _argument(name, value)
         if check:
             self.check()
 
@@ -309,7 +331,7 @@ class Parameters:
                 raise InvalidValue(f"{key} cannot be left out")
             self._texts.pop(key, None)
             return
-        text = argument_text(value)
+        text = _argument(key, value)
         check_value(key, text)
         self._texts[key] = text
 
@@ -386,7 +408,8 @@ class Parameters:
     def check(self) -> None:
         """Raise ValueError naming the first parameter whose value cannot be
         meant: not a finite number, an acceptor type other than 1, 2 or 3, a
-        negative concentration, a Basic Timestep that is not positive."""
+        negative concentration or barrier, a Basic Timestep that is not
+        positive, a trace file name that an arguments file cannot hold."""
         for name in NAMES + CONDITIONS:
             if name in self._texts:
                 check_value(name, self._texts[name])
@@ -420,7 +443,7 @@ class Parameters:
 def read_argument_words(path) -> list[str]:
     """The words of an arguments file; lines starting with ``#`` are comments."""
     try:
-        with open(path, encoding="utf-8") as f:
+        with open(path, encoding="utf-8-sig") as f:     # a byte-order mark is no word
             text = f.read()
     except UnicodeDecodeError:
         raise InvalidValue(f"{path}: not a text file (it is not UTF-8)") from None

@@ -176,6 +176,11 @@ class Solution:
         frame.attrs["unit"] = "mol/L"
         return frame.iloc[0] if np.ndim(times) == 0 else frame
 
+    def unresolved(self, time: float) -> str:
+        """Why a value at `time` is not known, as `Run.unresolved` says it:
+        '' (the exact solution knows every time from 0 to `end_time`)."""
+        return ""
+
     def elasticity(self, time: float, species: str = "P") -> float:
         """d ln(species) / d ln(time) at `time` (s), as `Run.elasticity`,
         here from the rate equations themselves: time · dX/dt / X."""

@@ -98,6 +98,16 @@ def acceptor_words(run: TraceRun, acceptor_type=None) -> str:
     return f"{ACCEPTOR_TYPES[number]} acceptor"
 
 
+def enzyme_of(run: TraceRun) -> float | None:
+    """The enzyme amount a trace-file run records: HgMerB at time 0 (None
+    in organomercurial mode, which starts without it)."""
+    try:
+        a0 = float(run.table.rows[0][run.table.index("HgMerB")])
+    except (AttributeError, IndexError, ValueError):
+        return None
+    return a0 if a0 > 0 else None
+
+
 def concentration(value: float) -> str:
     """A concentration in mol/L written for a reader, in M, mM, µM, nM or pM.
 

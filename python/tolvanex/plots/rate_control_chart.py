@@ -22,12 +22,21 @@ from ..model import mechanism
 _SHORT = {"thiol factor": "2nd thiol", "thiolate factor": "2nd thiolate"}
 
 
-def step_label(step: mechanism.Step) -> str:
-    """What a step does, for a chart: reaction and barrier numbers."""
+def reaction(step: mechanism.Step) -> str:
+    """A step's reaction, for a chart or a legend.
+
+    >>> reaction(mechanism.step(9))
+    'K + 2nd thiol ⇌ L'
+    """
     def side(names):
         return " + ".join(_SHORT.get(n, n) for n in names)
+    return f"{side(step.reactants)} ⇌ {side(step.products)}"
+
+
+def step_label(step: mechanism.Step) -> str:
+    """What a step does, for a chart: reaction and barrier numbers."""
     numbers = f"({step.number}/{step.number + 1})" if step.barriers else "(fixed, derived)"
-    return f"{side(step.reactants)} ⇌ {side(step.products)} {numbers}"
+    return f"{reaction(step)} {numbers}"
 
 
 def _why_empty(note: str) -> str:

@@ -11,6 +11,15 @@ for the acceptor type); a column that stays 0 is listed in the legend as
 ('run/mera.png', 'run/mera-run2.png')
 >>> legend_name("Hg(SCH3)2", 1), legend_name("Int1", None), legend_name("apoMerB", None)
 ('HgMerA (P)', 'Int1 (C)', 'apoMerB')
+>>> flux_name("flux9")
+'flux9: K + 2nd thiol ⇌ L'
+
+Amounts far below what a run resolves (1e-13 of the enzyme and less) swing
+about on a log axis as if they were chemistry: ``floor`` (a fraction of the
+enzyme amount) starts the log panels of amounts there, and where the run's
+difference from the exact solution of its rate equations is known
+(`tolvanex.studies.comparison.run_difference`, from the compiled engine in
+milliseconds) the panels shade the amounts below it.
 """
 
 from __future__ import annotations
@@ -39,11 +48,16 @@ MAIN_STYLES = {
     ORGANIC_LABEL: {"color": "tab:green", "linestyle": (0, (5, 3)), "linewidth": 3.2,
                        "alpha": 0.8, "zorder": 2},
 }
-# Panels of many lines (12 intermediates, 19 fluxes): ten qualitative
-# colours, solid and then dashed, so that 20 lines differ in colour or style.
+# Panels of many lines (12 intermediates, 19 fluxes): the twenty colours of
+# matplotlib's tab20, its ten strong ones solid and then its ten light ones
+# dashed, so that every line has a colour of its own and the two lines of one
+# hue differ in lightness and style.
 LINE_STYLES = ("-", "--")
-TAB10 = ("#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",       # matplotlib's tab10
-         "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf")
+TAB20 = (("#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
+          "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"),
+         ("#aec7e8", "#ffbb78", "#98df8a", "#ff9896", "#c5b0d5",
+          "#c49c94", "#f7b6d2", "#c7c7c7", "#dbdb8d", "#9edae5"))
+SHADE = {"color": "0.55", "alpha": 0.12, "linewidth": 0}
 
 
 def display(label: str) -> str:
@@ -63,6 +77,16 @@ def legend_name(column: str, acceptor_type=None) -> str:
     return f"{display(column)} ({label})"
 
 
+def flux_name(column: str) -> str:
+    """The legend entry of a flux-file column: the step's reaction."""
+    from ..model import mechanism
+    from .rate_control_chart import reaction
+    try:
+        return f"{column}: {reaction(mechanism.step(int(column[len('flux'):])))}"
+    except (ValueError, KeyError, IndexError):
+        return display(column)
+
+
 def default_output(trace_path: str, run_option, suffix: str = ".png") -> str:
     """The picture's name when none is given: the trace file's, with
     `suffix` for its extension (and ``-runN`` for ``--run N``)."""
@@ -78,14 +102,20 @@ def _positive(values):
     return [v if (v > 0 and math.isfinite(v)) else math.nan for v in values]
 
 
-def _log_limits(ax, series) -> None:
-    """Keep a log axis to DECADES_SHOWN decades below its largest value."""
+def _log_limits(ax, series, floor: float | None = None, shade=None) -> None:
+    """Keep a log axis to DECADES_SHOWN decades below its largest value, or
+    down to `floor` (mol/L); shade it below `shade` (mol/L), the amounts
+    within the run's difference from the exact solution, with its label."""
     tops = [max((v for v in s if v > 0 and math.isfinite(v)), default=0) for s in series]
     top = max(tops, default=0)
     if top > 0:
         lows = [min((v for v in s if v > 0 and math.isfinite(v)), default=top) for s in series]
-        bottom = max(min(lows), top * 10.0 ** -DECADES_SHOWN)
-        ax.set_ylim(bottom / 2, top * 2)
+        bottom = max(min(lows), top * 10.0 ** -DECADES_SHOWN) / 2
+        if floor:
+            bottom = min(floor, top)
+        ax.set_ylim(bottom, top * 2)
+        if shade and shade[0] > bottom:
+            ax.axhspan(bottom, min(shade[0], top * 2), label=shade[1], **SHADE)
 
 
 def _draw_series(ax, time, table, columns, names, scale=None, log=True, styles=None):
@@ -110,17 +140,17 @@ def _draw_series(ax, time, table, columns, names, scale=None, log=True, styles=N
 
 
 def many_line_styles() -> list[dict]:
-    """Colour and style of each line of a panel of many: the ten colours of
-    matplotlib's qualitative map tab10 solid, then dashed.
+    """Colour and style of each line of a panel of many: the ten strong
+    colours of matplotlib's tab20 solid, then its ten light ones dashed.
 
     >>> [(s["color"], s["linestyle"]) for s in many_line_styles()[9:11]]
-    [('#17becf', '-'), ('#1f77b4', '--')]
+    [('#17becf', '-'), ('#aec7e8', '--')]
     """
-    return [{"color": colour, "linestyle": style} for style in LINE_STYLES
-            for colour in TAB10]
+    return [{"color": colour, "linestyle": style}
+            for style, colours in zip(LINE_STYLES, TAB20) for colour in colours]
 
 
-def _main_panel(ax, run, table, time, columns, names, normalise, enzyme):
+def _main_panel(ax, run, table, time, columns, names, normalise, enzyme, floor, shade):
     """Panel 1: complex, acceptor, products and free enzyme."""
     if normalise:
         a0 = enzyme
@@ -140,20 +170,20 @@ def _main_panel(ax, run, table, time, columns, names, normalise, enzyme):
     else:
         drawn = _draw_series(ax, time, table, columns, names, styles=MAIN_STYLES)
         ax.set_yscale("log")
-        _log_limits(ax, drawn)
+        _log_limits(ax, drawn, floor, shade)
         ax.set_ylabel("concentration (mol/L)")
     ax.set_title("Enzyme complex, acceptor and products", fontsize=10, loc="left")
 
 
-def _intermediates_panel(ax, table, time, columns, names):
+def _intermediates_panel(ax, table, time, columns, names, floor, shade):
     drawn = _draw_series(ax, time, table, columns, names)
     ax.set_yscale("log")
-    _log_limits(ax, drawn)
+    _log_limits(ax, drawn, floor, shade)
     ax.set_ylabel("concentration (mol/L)")
     ax.set_title("Intermediates", fontsize=10, loc="left")
 
 
-def _flux_panel(ax, flux_run, keep_time0):
+def _flux_panel(ax, flux_run, keep_time0, floor):
     """Panel 3: cumulative net fluxes, on a symmetric log scale when some
     run backwards."""
     from matplotlib.ticker import FuncFormatter
@@ -166,7 +196,7 @@ def _flux_panel(ax, flux_run, keep_time0):
     values = [fsub.column(c) for c in fluxes]
     if any(v < 0 for s in values for v in s):
         top = max((abs(v) for s in values for v in s if math.isfinite(v)), default=1)
-        _draw_series(ax, ftime, fsub, fluxes, display, log=False)
+        _draw_series(ax, ftime, fsub, fluxes, flux_name, log=False)
         linthresh = top * 1e-6 if top > 0 else 1e-30
         ax.set_yscale("symlog", linthresh=linthresh)
         # Label 0 and the decades outside the linear band only; labels
@@ -177,16 +207,16 @@ def _flux_panel(ax, flux_run, keep_time0):
         ax.set_title("Cumulative net fluxes (symmetric log scale: some run backwards)",
                      fontsize=10, loc="left")
     else:
-        drawn = _draw_series(ax, ftime, fsub, fluxes, display)
+        drawn = _draw_series(ax, ftime, fsub, fluxes, flux_name)
         ax.set_yscale("log")
-        _log_limits(ax, drawn)
+        _log_limits(ax, drawn, floor)
         ax.set_title("Cumulative net fluxes", fontsize=10, loc="left")
     ax.set_ylabel("time integral of net flux\n(mol/L)")
 
 
 def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, enzyme=None,
          title=None, species=None, dpi=None, linear_time=False, program=None,
-         acceptor_type=None) -> str:
+         acceptor_type=None, floor=None, difference=None) -> str:
     """Draw trace-file run `run` (one of `runs_in_file` runs of its file)
     and flux-file run `flux_run` (or None) into the picture `out`: PNG, SVG
     or PDF by its extension, PNG at `dpi` dots per inch (default 100).
@@ -196,6 +226,10 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
     `linear_time`: a linear time axis, which shows the time-0 row too.
     `program` and `acceptor_type` (when the run's records tell them) go in
     the title; the acceptor type is otherwise read from the run's note.
+    `floor` (a fraction of the enzyme amount, which `enzyme` gives when the
+    trace file does not) starts the log panels of amounts there;
+    `difference` (the run's from the exact solution, a fraction of the
+    enzyme amount) shades the amounts below it.
     Raises ValueError for a choice that cannot be drawn; returns `out`.
 
     >>> from tolvanex.runs.trace_file import read_trace
@@ -208,6 +242,19 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
     dpi = choices.check_dpi(dpi)
     if enzyme is not None and not (enzyme > 0 and math.isfinite(enzyme)):
         raise InvalidValue(f"enzyme amount {enzyme:g}: give a positive concentration (mol/L)")
+    if floor is not None and not (0 < floor < 1):
+        raise InvalidValue(f"floor {floor:g}: give a fraction of the enzyme amount, between 0 "
+                           "and 1 (e.g. 1e-9)")
+    amount = enzyme if enzyme is not None else choices.enzyme_of(run)
+    if floor is not None and amount is None:
+        raise InvalidValue("this run starts with no HgMerB (organomercurial mode) and the trace "
+                           "file does not record the enzyme amount: give it with --enzyme CONC "
+                           "for a floor")
+    floor_amount = floor * amount if floor is not None else None
+    shade = None
+    if difference and amount:
+        shade = (difference * amount, f"within the run's difference from the exact\nsolution "
+                 f"({difference:.1e} of the enzyme amount)")
     table = run.table
     chosen = choices.chosen_columns(species, table.columns)
     rows = [row for row in table.rows if linear_time or float(row[0]) > 0]
@@ -241,16 +288,18 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
                             bottom=0.5 / height, hspace=0.22)
         for ax, panel in zip(axes, panels):
             if panel == "main":
-                _main_panel(ax, run, sub, time, main, names, normalise, enzyme)
+                _main_panel(ax, run, sub, time, main, names, normalise, enzyme, floor_amount,
+                            shade)
             elif panel == "intermediates":
-                _intermediates_panel(ax, sub, time, intermediates, names)
+                _intermediates_panel(ax, sub, time, intermediates, names, floor_amount, shade)
             else:
-                _flux_panel(ax, flux_run, linear_time)
+                _flux_panel(ax, flux_run, linear_time, floor_amount)
         for ax in axes:
             ax.set_xscale("linear" if linear_time else "log")
             ax.grid(True, which="major", linewidth=0.4, alpha=0.5)
-            ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False,
-                      ncol=1 if len(ax.get_legend_handles_labels()[1]) <= 13 else 2)
+            many = len(ax.get_legend_handles_labels()[1]) > 14
+            ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=7 if many else 8,
+                      frameon=False, labelspacing=0.3 if many else 0.5)
             if run.error_time:
                 ax.axvline(run.error_time, color="red", linewidth=0.8, linestyle="--")
         axes[-1].set_xlabel("time (s)")
@@ -261,6 +310,7 @@ def draw(trace_path, run, runs_in_file: int, flux_run, out, *, normalise=False, 
         if title is None:
             title = choices.title(trace_path, run, runs_in_file, program, acceptor_type)
         fig.suptitle(title, fontsize=11)
+
         try:
             fig.savefig(out, format=fmt, dpi=dpi)
         finally:
@@ -273,9 +323,24 @@ def draw_run(run, path=None, **options) -> str:
     does, the program and acceptor type from its records; return the
     picture's path (by default beside the trace file, PNG)."""
     out = path or default_output(run.trace_path, None)
-    if options.get("normalise") and options.get("enzyme") is None:
+    if path is None and getattr(run, "temporary", False):
+        out = os.path.basename(out)             # not in a folder that goes with the run
+    if options.get("enzyme") is None:
         options["enzyme"] = run.enzyme
+    if "difference" not in options and run.parameters is not None:
+        options["difference"] = _difference(run)
     options.setdefault("program", run.program)
     if run.parameters is not None:
         options.setdefault("acceptor_type", run.parameters.acceptor_type)
     return draw(run.trace_path, run.raw_trace, run.runs_in_file, run.raw_flux, out, **options)
+
+
+def _difference(run) -> float | None:
+    """The run's difference from the exact solution (see the module), None
+    where the engine is not built or cannot solve it."""
+    from ..errors import TolvanexError
+    from ..studies.comparison import run_difference
+    try:
+        return run_difference(run.trace, run.parameters)
+    except (TolvanexError, ValueError, ImportError):
+        return None

@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import math
 import os
+import re
 
 from ..errors import InvalidValue
 from ..model.parameters import atof
@@ -33,6 +34,38 @@ def column_of(metric: str) -> str:
         if metric.lower() == name.lower():
             return column
     return metric
+
+
+def check_metric(metric: str, columns) -> str:
+    """The summary column a picture of `metric` draws, refused
+    (InvalidValue) unless it is one of the numeric `columns`.
+
+    >>> check_metric("t90", ["t90_s", "wall_s"])
+    't90_s'
+    >>> check_metric("folder", ["t90_s", "wall_s"])
+    Traceback (most recent call last):
+    ...
+    tolvanex.errors.InvalidValue: --metric folder: no summary column of numbers; give t50, t90, P@wanted or one of t90_s, wall_s
+    """
+    column = column_of(metric)
+    if column not in columns:
+        raise InvalidValue(f"--metric {metric}: no summary column of numbers; give "
+                           f"{', '.join(NAMED_COLUMNS)} or one of {', '.join(columns)}")
+    return column
+
+
+def picture_name(metric: str) -> str:
+    """The file of a scan's picture of `metric`: summary.png for t50 (the
+    default), else named by the metric, so that one does not replace another.
+
+    >>> picture_name("t50"), picture_name("P@wanted"), picture_name("wall_s")
+    ('summary.png', 'summary-P_at_wanted.png', 'summary-wall_s.png')
+    """
+    column = column_of(metric)
+    if column == NAMED_COLUMNS["t50"][0]:
+        return "summary.png"
+    name = next((n for n, (c, _) in NAMED_COLUMNS.items() if c == column), column)
+    return "summary-" + re.sub(r"[^A-Za-z0-9_.+-]", "_", name.replace("@", "_at_")) + ".png"
 
 
 def _label(metric: str, column: str) -> str:
@@ -64,10 +97,10 @@ def summary_figure(table, varied: list[str], metric: str = "t50", title: str | N
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
+    import pandas as pd
+    check_metric(metric, [c for c in table.columns if c != "folder" and c not in varied
+                          and pd.api.types.is_numeric_dtype(table[c])])
     column = column_of(metric)
-    if column not in table.columns:
-        raise InvalidValue(f"the summary has no column {column!r} (metric {metric!r}); "
-                         "metrics: " + ", ".join(NAMED_COLUMNS))
     x_name = varied[0] if varied else None
     groups: dict[tuple, list] = {}
     for k, row in table.iterrows():

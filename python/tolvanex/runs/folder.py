@@ -24,7 +24,7 @@ import shlex
 import shutil
 from typing import NamedTuple
 
-from ..errors import InputError
+from ..errors import InputError, InvalidValue
 from ..model.parameters import FLUX_FILE_NAME, Parameters
 from .trace_file import BANNER
 
@@ -42,8 +42,46 @@ SOLUTION = "solution.json"
 KNOWN_FILES = (ARGUMENTS, CONSOLE, STDERR, TIMES, EXIT_STATUS, PID, FLUX)
 
 
+def check_run_trace_name(trace: str) -> str:
+    """The trace file's name in a run folder (its base name), refused
+    (InvalidValue) when it is one of the folder's own records, which the
+    program would append to or which would be written over its rows.
+
+    >>> check_run_trace_name("sub/mera.trace")
+    'mera.trace'
+    >>> check_run_trace_name("times.txt")
+    Traceback (most recent call last):
+    ...
+    tolvanex.errors.InvalidValue: trace file 'times.txt': a run folder keeps its own records under that name (arguments.args, console.txt, stderr.txt, times.txt, exit-status, pid, flux_analysis.txt); give another name
+    """
+    name = os.path.basename(trace)
+    if name in KNOWN_FILES or name in (".", "..", ""):
+        raise InvalidValue(f"trace file {trace!r}: a run folder keeps its own records under "
+                           f"that name ({', '.join(KNOWN_FILES)}); give another name")
+    return name
+
+
+def check_carried(text: str, what: str) -> str:
+    """`text` (a path or word of a run's command line), refused when a
+    runner cannot carry it: GNU parallel's job file and a Slurm task's list
+    hold one command a line, so a line end would split the command in two.
+    Everything else is passed quoted.
+
+    >>> check_carried("/scans/a b;$(x)", "--out")
+    '/scans/a b;$(x)'
+    >>> check_carried("/scans/a\\ntouch X", "--out")
+    Traceback (most recent call last):
+    ...
+    tolvanex.errors.InvalidValue: --out '/scans/a\\ntouch X': a line end cannot be part of a name here (a run's command is one line of a job list); choose another
+    """
+    if "\n" in text or "\r" in text or "\0" in text:
+        raise InvalidValue(f"{what} {text!r}: a line end cannot be part of a name here (a run's "
+                           "command is one line of a job list); choose another")
+    return text
+
+
 def command_line(folder: str, program: str, words: list[str],
-                 stop_file: str | None = None) -> str:
+                 stop_file: str | None = None, owner: tuple[int, str] | None = None) -> str:
     """The shell command that carries out one run in its folder.
 
     The shell traps SIGINT and SIGTERM so that it outlives the program, which
@@ -54,10 +92,28 @@ def command_line(folder: str, program: str, words: list[str],
     in ``pid``, so that the scan can signal the run, and then starts nothing
     when `stop_file` exists: a scan being stopped creates it before it
     signals the runs it finds, so a run either is found or does not start.
+    With `owner` (process id, lock file: the scan that carries the runs out
+    here) it also starts nothing once that process has ended or no longer
+    holds the lock: a scan killed outright (SIGKILL) starts no further run,
+    whatever GNU parallel still has in its list.
+
+    Every path and word is quoted; one with a line end is refused
+    (`check_carried`), since the runners take one command a line.
+
+    >>> print(command_line("/s/001", "/opt/tolvanex", ["1"], "/s/.stop", (42, "/s/scan.lock")))
+    cd /s/001 && { trap : INT TERM; echo $$ >pid; if [ -e /s/.stop ] || ! kill -0 42 2>/dev/null || ! grep -qs '^42 ' /s/scan.lock; then rm -f pid; exit 0; fi; date +%s.%N >times.txt; /opt/tolvanex 1 >console.txt 2>stderr.txt; s=$?; date +%s.%N >>times.txt; echo $s >exit-status; exit $s; }
     """
+    for text, what in ((folder, "run folder"), (program, "program"), *(
+            (w, "argument") for w in words), (stop_file or "", "stop file")):
+        check_carried(text, what)
     stop = ""
     if stop_file:
-        stop = (f"echo $$ >{PID}; if [ -e {shlex.quote(stop_file)} ]; then rm -f {PID}; "
+        alive = ""
+        if owner:
+            pid, lock = owner
+            alive = (f" || ! kill -0 {int(pid)} 2>/dev/null || ! grep -qs '^{int(pid)} ' "
+                     f"{shlex.quote(lock)}")
+        stop = (f"echo $$ >{PID}; if [ -e {shlex.quote(stop_file)} ]{alive}; then rm -f {PID}; "
                 "exit 0; fi; ")
     return (f"cd {shlex.quote(folder)} && {{ trap : INT TERM; {stop}date +%s.%N >{TIMES}; "
             f"{shlex.quote(program)} " + " ".join(shlex.quote(w) for w in words)

@@ -3,8 +3,10 @@ and choosing what a study runs: the exact engine or a program.
 
 A program given by name is looked for, in this order, in ``build/`` of the
 source tree the package lies in, in the folder of the running command (an
-installed ``bin/`` holds programs and tools together), then on ``PATH``.  A
-name with a slash in it is a path.
+installed ``bin/`` holds programs and tools together), in the ``bin/`` of
+the prefix the package is installed in (``PREFIX/lib/tolvanex/python``:
+``PREFIX/bin``, for a script that imports the installed package), then on
+``PATH``.  A name with a slash in it is a path.
 
 >>> import os
 >>> os.path.basename(find_program("tolvanex"))    # doctest: +SKIP
@@ -47,11 +49,28 @@ class ProgramNotFound(InputError, FileNotFoundError):
     """No executable program under the name or path given."""
 
 
+def installed_bin(package_dir: str = PACKAGE_DIR) -> str | None:
+    """``PREFIX/bin`` when the package is installed as
+    ``PREFIX/lib/tolvanex/python/tolvanex``, else None.
+
+    >>> installed_bin("/opt/tv/lib/tolvanex/python/tolvanex"), installed_bin("/src/python/tolvanex")
+    ('/opt/tv/bin', None)
+    """
+    python = os.path.dirname(package_dir)
+    lib = os.path.dirname(os.path.dirname(python))
+    if (os.path.basename(python), os.path.basename(os.path.dirname(python)),
+            os.path.basename(lib)) != ("python", "tolvanex", "lib"):
+        return None
+    return os.path.join(os.path.dirname(lib), "bin")
+
+
 def _places() -> list[str]:
     places = [os.path.join(SOURCE_DIR, "build")]
     command = os.path.realpath(sys.argv[0]) if sys.argv and sys.argv[0] else ""
     if command and os.path.isfile(command):
         places.append(os.path.dirname(command))
+    if installed_bin():
+        places.append(installed_bin())
     return places
 
 

@@ -13,22 +13,25 @@ from __future__ import annotations
 
 import math
 import os
+import shutil
 import signal
 import subprocess
 import tempfile
 import time
+import weakref
 
 import numpy as np
 import pandas as pd
 
 from . import folder as rf
 from . import values
+from ..atomic import refuse_same_files
 from ..errors import InvalidValue, OutputExists, TolvanexError
 from .file_format import FileFormatError, select_run
 from .flux_file import flux_mismatch, matching_flux_run, read_flux
 from .frames import flux_frame, trace_frame
 from ..model.parameters import Parameters
-from .outcome import Stop, judge, read_console
+from .outcome import Stop, console_belongs, console_enzyme, judge, read_console
 from .programs import find_program
 from .trace_file import read_trace
 
@@ -42,6 +45,7 @@ class RunError(TolvanexError, RuntimeError):
     def __init__(self, message: str, exit_status: int, stderr: str, folder: str):
         super().__init__(message)
         self.exit_status, self.stderr, self.folder = exit_status, stderr, folder
+        self.temporary = False
 
 
 class Run:
@@ -66,12 +70,14 @@ class Run:
 
     def __init__(self, trace_run, trace_path, flux_run=None, folder=None, parameters=None,
                  console=None, exit_status=None, stderr="", program=None, wall_s=None,
-                 runs_in_file=1):
+                 runs_in_file=1, exit_recorded=True):
         self.raw_trace, self.raw_flux = trace_run, flux_run
         self.trace_path, self.folder = trace_path, folder
         self.parameters, self.program, self.exit_status = parameters, program, exit_status
         self.wall_s, self.runs_in_file = wall_s, runs_in_file
         self.parameters_from = None     # where the arguments were read (Run.load)
+        self.flux_path = None           # the flux file read (Run.load)
+        self.temporary = False          # its folder goes with it (run() without a folder)
         self.trace = trace_frame(trace_run.table)
         self.fluxes = flux_frame(flux_run.table) if flux_run is not None else None
         self.units = {"time_s": "s", **{c: "mol/L" for c in self.trace.columns},
@@ -80,11 +86,12 @@ class Run:
                          "acceptor": trace_run.header.substrate,
                          "barriers": dict(trace_run.header.barriers)}
         messages, self.iterations = read_console(console) if console is not None else (None, None)
+        self._console_enzyme = console_enzyme(console) if console is not None else None
         self.stop: Stop = judge(
             exit_status, console is not None or exit_status is not None, messages,
             trace_run.error, len(trace_run.rows), trace_run.dropped_rows,
             self.end_time, self.wanted_time, stderr.strip().split("\n")[0] if stderr else "",
-            converted=self._converted())
+            converted=self._converted(), exit_recorded=exit_recorded)
         self._interpolant = None
 
     # -- loading ---------------------------------------------------------------
@@ -142,12 +149,18 @@ class Run:
         if own:
             console = _read_text(os.path.join(folder, rf.CONSOLE))
             stderr = _read_text(os.path.join(folder, rf.STDERR)) or ""
+        else:       # a folder where the program was run by hand: its console, if it is this run's
+            console = _read_text(os.path.join(folder, rf.CONSOLE))
+            if console is not None and not console_belongs(console, [r[0] for r in chosen.rows[1:]]):
+                console = None
         loaded = cls(chosen, trace_path, flux, folder, parameters, console,
                      rf.read_exit_status(folder) if own else None, stderr or "",
                      program=program or (records.program if own else None),
                      wall_s=rf.read_wall_seconds(folder) if own else None,
-                     runs_in_file=len(runs))
+                     runs_in_file=len(runs), exit_recorded=own)
         loaded.parameters_from = source
+        loaded.flux_path = None if flux is None else (
+            os.path.join(folder, rf.FLUX) if fluxes is True else os.fspath(fluxes))
         return loaded
 
     # -- facts -------------------------------------------------------------------
@@ -164,11 +177,13 @@ class Run:
     @property
     def enzyme(self) -> float | None:
         """The enzyme amount (mol/L) that conversion is measured against:
-        HgMerB at the start, or free MerB in organomercurial mode."""
+        HgMerB at the start, or free MerB in organomercurial mode (which the
+        trace file does not record: from the arguments, else from the
+        folder's console output when it is this run's)."""
         if self.parameters is not None:
             return self.parameters.enzyme
         a0 = float(self.trace["A"].iloc[0])
-        return a0 if a0 > 0 else None
+        return a0 if a0 > 0 else self._console_enzyme
 
     def _converted(self) -> bool | None:
         e = self.enzyme
@@ -181,11 +196,29 @@ class Run:
         return self.enzyme
 
     # -- values at exact times ---------------------------------------------------
+    @property
+    def first_row_time(self) -> float:
+        """The time of the first row after time 0 (s; NaN when there is
+        none): the rows resolve no value before it."""
+        later = self.trace.index[self.trace.index > 0]
+        return float(later[0]) if len(later) else math.nan
+
+    def unresolved(self, time: float) -> str:
+        """Why the rows give no value at `time` (s) when it lies between
+        time 0 and the first row after it, else ''."""
+        first = self.first_row_time
+        if 0 < time < first:
+            return (f"{time:g} s is before the run's first row after time 0 ({first:.4g} s): "
+                    "not resolved by the rows")
+        return ""
+
     def at(self, times):
         """Every species at the times asked (s), interpolated between rows
         (`tolvanex.runs.values`); a row's own time gives the row's own values:
         a Series for one time, a DataFrame indexed ``time_s`` for several.
-        Raises ValueError for a time beyond the last row or negative.
+        A time between 0 and the first row after it gives NaN (`unresolved`
+        says why).  Raises ValueError for a time beyond the last row or
+        negative.
 
         >>> r.at([5.0, 10.0])[["P", "apoMerB"]]                  # doctest: +SKIP
                            P       apoMerB
@@ -220,7 +253,7 @@ class Run:
     def time_to(self, fraction: float, species: str = "P", enzyme: float | None = None) -> float:
         """The first time (s) at which `species` reaches `fraction` of the
         enzyme amount (t50 is ``time_to(0.5)``); NaN when the run never gets
-        there.
+        there, or gets there before its first row after time 0.
 
         >>> r.time_to(0.5), r.time_to(0.9)                       # doctest: +SKIP
         (38.3583093565817, 110.20781997939419)
@@ -241,9 +274,10 @@ class Run:
 
     def plot(self, path: str | None = None, **options) -> str:
         """Draw the run as the plot tool does (`tolvanex.plots.run_picture.draw`:
-        options normalise, enzyme, title, species, dpi, linear_time); the
-        picture goes to `path` (PNG, SVG or PDF by its extension), by
-        default beside the trace file as PNG.
+        options normalise, enzyme, title, species, dpi, linear_time, floor);
+        the picture goes to `path` (PNG, SVG or PDF by its extension), by
+        default beside the trace file as PNG (in the working folder for a
+        run in a temporary folder, which goes with the run).
 
         >>> r.plot("glutathione.pdf", normalise=True, species="A,S,P")  # doctest: +SKIP
         'glutathione.pdf'
@@ -261,6 +295,8 @@ class Run:
         'mera.csv'
         """
         from ..export import run_csv as csv_export
+        refuse_same_files({"the CSV file": path}, {"the trace file": self.trace_path,
+                                                   "the flux file": self.flux_path})
         if fluxes:
             if self.raw_flux is None:
                 raise InvalidValue(f"{self.trace_path}: this run has no flux table")
@@ -313,10 +349,13 @@ def run(parameters, program: str = "tolvanex", folder: str | None = None) -> Run
     a folder of its own and return the `Run`.
 
     The parameters are checked before anything runs.  `folder` is created
-    when missing, a fresh temporary one when None; a folder that already
-    holds the trace file or flux_analysis.txt is refused, since the programs
-    append to them.  The trace file is written in the folder under its base
-    name.  Raises RunError when the program ends with a non-zero status, and
+    when missing; a folder that already holds the trace file or
+    flux_analysis.txt is refused, since the programs append to them.  With
+    `folder` None the run goes in a fresh temporary folder that lives as
+    long as the returned `Run` (or the RunError) does, and is removed with
+    it, at the latest when Python exits: give a folder to keep the files.
+    The trace file is written in the folder under its base name.  Raises
+    RunError when the program ends with a non-zero status, and
     InvalidValue, before anything runs, for a pKa or temperature other than
     the programs' (those are for `tolvanex.solve`).
 
@@ -329,15 +368,35 @@ def run(parameters, program: str = "tolvanex", folder: str | None = None) -> Run
     parameters.check()
     parameters.check_for_programs()
     path = find_program(program)
-    parameters = parameters.replace(trace=os.path.basename(parameters.trace))
-    if folder is None:
+    parameters = parameters.replace(trace=rf.check_run_trace_name(parameters.trace))
+    temporary = folder is None
+    if temporary:
         folder = tempfile.mkdtemp(prefix="tolvanex-run-")
+        try:
+            return _owning(_run_in(parameters, path, folder), folder)
+        except RunError as e:
+            raise _owning(e, folder) from None
+        except BaseException:
+            shutil.rmtree(folder, ignore_errors=True)
+            raise
     else:
         os.makedirs(folder, exist_ok=True)
         there = rf.has_output(folder, parameters.trace)
         if there:
             raise OutputExists(f"{there} exists already; the program would append to it:"
                                   " give a folder of its own")
+    return _run_in(parameters, path, folder)
+
+
+def _owning(thing, folder: str):
+    """`thing` (a Run or a RunError) with the temporary `folder` removed
+    when it goes (or when Python exits)."""
+    thing.temporary = True
+    weakref.finalize(thing, shutil.rmtree, folder, True)
+    return thing
+
+
+def _run_in(parameters, path: str, folder: str) -> Run:
     parameters.write(os.path.join(folder, rf.ARGUMENTS), comment=f"run with {path}")
     status = _execute(path, parameters.to_args(), folder)
     if status != 0:

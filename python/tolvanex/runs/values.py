@@ -3,18 +3,24 @@ reaches a share of the enzyme.
 
 The programs write one row at time 0 and one per block, at whatever time
 the block ended.  Between the rows a value is taken from a monotone
-piecewise-cubic interpolant (SciPy's PCHIP) in log time, and linear in time
-between 0 and the first block row (log time has no 0).  PCHIP keeps a value
-between its neighbouring rows' values where those rise or fall monotonically
-and makes no overshoot; at a row's own time it gives the row's own value.
-How far it can be off between rows is measured in ``docs/accuracy.md``.
+piecewise-cubic interpolant (SciPy's PCHIP) in log time.  PCHIP keeps a
+value between its neighbouring rows' values where those rise or fall
+monotonically and makes no overshoot; at a row's own time it gives the
+row's own value.  How far it can be off between rows is measured in
+``docs/accuracy.md``.
+
+Between time 0 and the first row after it there is no value: log time has
+no 0, and the first block spans many orders of magnitude of the product
+(which forms with a lag), so a straight line from time 0 would invent one
+(for P it would give an elasticity of exactly 1 whatever the chemistry).
+Such a time gives NaN, and so does a time to a fraction first reached there.
 
 >>> t = [0.0, 1.0, 10.0, 100.0]
 >>> p = [0.0, 0.1, 0.6, 0.9]
->>> [round(v, 3) for v in values_at(t, p, [0.5, 1.0, 10.0, 31.6])]
-[0.05, 0.1, 0.6, 0.772]
->>> round(time_to(t, p, 0.5, 1.0), 3), time_to(t, p, 0.95, 1.0)
-(5.704, nan)
+>>> [round(v, 3) for v in values_at(t, p, [0.0, 0.5, 1.0, 10.0, 31.6])]
+[0.0, nan, 0.1, 0.6, 0.772]
+>>> round(time_to(t, p, 0.5, 1.0), 3), time_to(t, p, 0.95, 1.0), time_to(t, p, 0.05, 1.0)
+(5.704, nan, nan)
 """
 
 from __future__ import annotations
@@ -43,13 +49,13 @@ def _rows(times, values):
 
 
 class Interpolant:
-    """Values between rows: linear in time up to the first row after time 0,
-    PCHIP in log time after it.  `values` is one value per row, or a 2-D
-    array with one column per series.
+    """Values between rows: PCHIP in log time from the first row after time
+    0 on; NaN between time 0 and that row (not resolved by the rows).
+    `values` is one value per row, or a 2-D array with one column per series.
 
     >>> f = Interpolant([0, 2, 4], [[0, 10], [2, 6], [3, 5]])
-    >>> f([1, 2]).tolist()
-    [[1.0, 8.0], [2.0, 6.0]]
+    >>> f([0, 1, 2]).tolist()
+    [[0.0, 10.0], [nan, nan], [2.0, 6.0]]
     """
 
     def __init__(self, times, values):
@@ -63,6 +69,12 @@ class Interpolant:
     @property
     def last_time(self) -> float:
         return float(self.t[-1])
+
+    @property
+    def first_time(self) -> float:
+        """The time of the first row after time 0 (NaN when there is none):
+        before it, the rows resolve nothing."""
+        return float(self.t[self.first]) if self.first < len(self.t) else math.nan
 
     def __call__(self, times) -> np.ndarray:
         q = np.atleast_1d(np.asarray(times, dtype=float))
@@ -85,9 +97,7 @@ class Interpolant:
         if i < len(self.t) and self.t[i] == tq:
             return self.v[i]                       # a row's own value
         if i <= self.first:                        # between time 0 and the first row
-            t0, t1 = self.t[i - 1], self.t[i]
-            w = (tq - t0) / (t1 - t0)
-            return self.v[i - 1] * (1 - w) + self.v[i] * w
+            return np.full(self.v.shape[1:], math.nan)
         return self.pchip(math.log(tq))
 
     def log_slope(self, tq: float):
@@ -96,29 +106,27 @@ class Interpolant:
 
         >>> f = Interpolant([0, 1, 10, 100], [0, 1, 2, 3])
         >>> round(float(f.log_slope(10.0)) * math.log(10), 6), float(f.log_slope(0.5))
-        (1.0, 0.5)
+        (1.0, nan)
         """
         if not (0 < tq <= self.t[-1]):
             raise InvalidValue(f"time {tq!r} s: a slope needs a time after 0 and not beyond "
                              f"the last row ({self.t[-1]:g} s)")
         i = int(np.searchsorted(self.t, tq))
         if i <= self.first and not (i == self.first and self.t[i] == tq and self.pchip):
-            t0, t1 = self.t[i - 1], self.t[i]
-            return (self.v[i] - self.v[i - 1]) / (t1 - t0) * tq
+            return np.full(self.v.shape[1:], math.nan)  # not resolved before the first row
         return self.pchip(math.log(tq), 1)
 
     def crossing(self, k: int, target: float, column=None) -> float:
-        """The time between rows k-1 and k at which the interpolated series
-        (one column) equals `target`, given that it lies between their values."""
+        """The time between rows k-1 and k (k after the first row after
+        time 0) at which the interpolated series (one column) equals
+        `target`, given that it lies between their values."""
         def f(tq):
             value = self._one(tq)
             return (value if column is None else value[column]) - target
         a, b = self.t[k - 1], self.t[k]
-        fa, fb = f(a), f(b)
+        fb = f(b)
         if fb == 0:
             return float(b)
-        if k <= self.first:
-            return float(a + (b - a) * (-fa) / (fb - fa))
         x = brentq(lambda x: f(math.exp(x)), math.log(a), math.log(b), xtol=1e-13, rtol=1e-13)
         return float(math.exp(x))
 
@@ -132,9 +140,10 @@ def values_at(times, values, at) -> np.ndarray:
 def time_to(times, values, fraction: float, amount: float, solve=None) -> float:
     """The first time at which `values` reaches `fraction` of `amount`,
     solved on the interpolant between the two rows that bracket the first
-    crossing; NaN when no row reaches it.  `solve(t0, t1, target)`, when
-    given, finds the time between the two rows instead (a solution that
-    knows its values between its points, `tolvanex.model.exact`).
+    crossing; NaN when no row reaches it, or when the first row after time
+    0 already has (the rows do not resolve when).  `solve(t0, t1, target)`,
+    when given, finds the time between the two rows instead (a solution
+    that knows its values between its points, `tolvanex.model.exact`).
     """
     if not (math.isfinite(fraction) and math.isfinite(amount)):
         raise InvalidValue("the fraction and the amount must be finite numbers")
@@ -150,6 +159,8 @@ def time_to(times, values, fraction: float, amount: float, solve=None) -> float:
         return float(f.t[0])
     if solve is not None:
         return float(solve(f.t[k - 1], f.t[k], target))
+    if k <= f.first:
+        return math.nan                     # somewhere between time 0 and the first row
     return f.crossing(k, target)
 
 

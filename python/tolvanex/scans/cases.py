@@ -17,12 +17,12 @@ tolvanex.errors.InvalidValue: case 'a' is given twice
 
 from __future__ import annotations
 
-import os
 import re
 
 from ..errors import InvalidValue
 from .grid import GridPoint, scan_parameter
 from ..model.parameters import Parameters, argument_text
+from ..runs.folder import check_run_trace_name
 
 #: The column of a case scan's summary that names the case.
 CASE_COLUMN = "case"
@@ -57,7 +57,7 @@ class Cases:
             if both:
                 raise InvalidValue(f"case {name!r} changes {sorted(both)[0]}, which is set for "
                                  "every case")
-        self.trace_name = os.path.basename(base.trace)
+        self.trace_name = check_run_trace_name(base.trace)
 
     def __len__(self):
         return len(self.cases)

@@ -59,7 +59,7 @@ class Executor:
                 import tempfile
                 fd, self.commands_file = tempfile.mkstemp(suffix=".txt", prefix="tolvanex-")
                 os.close(fd)
-            with open(self.commands_file, "w", encoding="utf-8") as f:
+            with open(self.commands_file, "w", encoding="utf-8", errors="surrogateescape") as f:
                 f.writelines(c + "\n" for c in self.commands)
             cmd = [self.parallel, "--jobs", str(self.jobs), "-a", self.commands_file]
             if self.joblog:

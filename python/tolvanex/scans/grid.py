@@ -21,14 +21,15 @@ tolvanex.errors.InvalidValue: pH (pH) is 'seven': not a number
 from __future__ import annotations
 
 import itertools
-import os
 import re
 from decimal import Decimal, DecimalException
 from typing import NamedTuple
 
 from ..errors import InvalidValue
 from ..model.parameters import Parameters, argument_text, canonical_name
+from ..runs.folder import check_run_trace_name
 
+#: The most values of one range, and the most runs of one grid.
 MAX_VALUES = 100000
 
 
@@ -122,13 +123,17 @@ class Grid:
                 self.varied.append((key, expand_values(values)))
             except ValueError as e:
                 raise InvalidValue(f"{key}: {e}") from None
+        if len(self) > MAX_VALUES:          # said before a point is built
+            raise InvalidValue(f"the grid has {len(self)} runs ("
+                               + " x ".join(str(len(v)) for _, v in self.varied)
+                               + f"), more than {MAX_VALUES}: split the scan")
         self.fixed: dict[str, str] = {}
         for name, value in (fixed or {}).items():
             key = scan_parameter(name, base, "set")
             if key in self.fixed or any(key == n for n, _ in self.varied):
                 raise InvalidValue(f"{key} is given twice")
             self.fixed[key] = argument_text(value)
-        self.trace_name = os.path.basename(base.trace)
+        self.trace_name = check_run_trace_name(base.trace)
 
     def __len__(self):
         n = 1

@@ -1,10 +1,17 @@
-"""The claim of a scan folder: a lock file made with an exclusive create.
+"""The claim of a scan folder: the lock file ``scan.lock``.
 
 While a scan runs, or its summary is written, ``scan.lock`` in its folder
 records the process and the host.  A second scan, a resume or a collect in
 the same folder is refused while that process lives; a lock left by a dead
 process on this host is taken over with a warning.  A lock from another host
 cannot be checked from here and is only removed by hand.
+
+The holder keeps an exclusive ``flock`` on the lock file as long as it
+holds it, and the file is put in place whole (written and locked under
+another name, then linked to ``scan.lock``, which fails if one is there).
+So a takeover is atomic: of the processes that find a dead owner's lock at
+the same moment, only the one that gets the flock on that very file (and
+finds it still in place) rewrites it as its own; the others find it held.
 
 >>> import tempfile
 >>> d = tempfile.mkdtemp()
@@ -17,9 +24,10 @@ tolvanex.scans.lock.FolderBusy: ... is in use by process ... on ... (since ...);
 
 from __future__ import annotations
 
-import errno
+import fcntl
 import os
 import socket
+import tempfile
 import time
 from ..errors import NotEnded
 
@@ -40,6 +48,29 @@ def _alive(pid: int) -> bool:
     return True
 
 
+def _claim() -> bytes:
+    return f"{os.getpid()} {socket.gethostname()} {time.time():.0f}\n".encode()
+
+
+def _holder_of(data: bytes):
+    try:
+        words = data.decode("utf-8", "replace").split()
+        return int(words[0]), words[1], float(words[2])
+    except (ValueError, IndexError):
+        return "?", "?", 0.0
+
+
+def _locked(fd: int) -> bool:
+    """Take the flock on `fd` without waiting; whether it was free."""
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        return False
+    except OSError:             # a file system without flock: the pid decides alone
+        return True
+    return True
+
+
 class ScanLock:
     """``with ScanLock(folder):`` holds the folder; `warn` gets the message
     when a dead process's lock is taken over."""
@@ -47,45 +78,77 @@ class ScanLock:
     def __init__(self, folder: str, warn=None):
         self.path = os.path.join(folder, LOCK_NAME)
         self.warn = warn or (lambda message: None)
-        self.held = False
+        self.fd = None
+
+    @property
+    def held(self) -> bool:
+        return self.fd is not None
 
     def _create(self) -> bool:
+        """Put a lock of ours in place; False when one is there."""
+        fd, part = tempfile.mkstemp(prefix=LOCK_NAME + ".", suffix=".part",
+                                    dir=os.path.dirname(self.path))
         try:
-            fd = os.open(self.path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
+            os.fchmod(fd, 0o644)
+            _locked(fd)
+            os.write(fd, _claim())
+            os.link(part, self.path)
         except FileExistsError:
+            os.close(fd)
             return False
-        with os.fdopen(fd, "w", encoding="utf-8") as f:
-            f.write(f"{os.getpid()} {socket.gethostname()} {time.time():.0f}\n")
+        except BaseException:
+            os.close(fd)
+            raise
+        finally:
+            os.unlink(part)
+        self.fd = fd
         return True
+
+    def _take_over(self, holder) -> bool:
+        """Make the lock in place ours if it is still `holder`'s (whose
+        process has ended) and nobody else has it: the flock on the file
+        decides between processes that try at the same time."""
+        try:
+            fd = os.open(self.path, os.O_RDWR)
+        except FileNotFoundError:
+            return False
+        try:
+            if (_locked(fd) and os.fstat(fd).st_ino == os.stat(self.path).st_ino
+                    and _holder_of(os.pread(fd, 200, 0)) == holder):
+                os.ftruncate(fd, 0)
+                os.pwrite(fd, _claim(), 0)
+                self.fd, fd = fd, None
+                return True
+        except FileNotFoundError:           # released meanwhile
+            pass
+        finally:
+            if fd is not None:
+                os.close(fd)
+        return False
 
     def _holder(self):
         try:
-            with open(self.path, encoding="utf-8", errors="replace") as f:
-                words = f.read(200).split()
-            return int(words[0]), words[1], float(words[2])
+            with open(self.path, "rb") as f:
+                return _holder_of(f.read(200))
         except FileNotFoundError:
             return None
-        except (OSError, ValueError, IndexError):
+        except OSError:
             return "?", "?", 0.0
 
     def acquire(self) -> "ScanLock":
-        for _ in range(3):
+        for _ in range(5):
             if self._create():
-                self.held = True
                 return self
             holder = self._holder()
             if holder is None:
                 continue                        # released meanwhile: try again
             pid, host, since = holder
             if host == socket.gethostname() and isinstance(pid, int) and not _alive(pid):
-                self.warn(f"{self.path} was left by process {pid}, which has ended; "
-                          "taking the folder over")
-                if self._holder() == holder:    # nobody took it over meanwhile
-                    try:
-                        os.remove(self.path)
-                    except FileNotFoundError:
-                        pass
-                continue
+                if self._take_over(holder):
+                    self.warn(f"{self.path} was left by process {pid}, which has ended; "
+                              "taking the folder over")
+                    return self
+                continue                        # another process took it: see who
             when = time.strftime("%Y-%m-%d %H:%M", time.localtime(since)) if since else "?"
             raise FolderBusy(f"{os.path.dirname(self.path)} is in use by process {pid} on "
                              f"{host} (since {when}); wait for it to end"
@@ -95,13 +158,17 @@ class ScanLock:
                          "coming back")
 
     def release(self) -> None:
-        if self.held:
-            self.held = False
+        """Remove the lock file, then let go of its flock (in that order, so
+        that a process that finds the file finds it held)."""
+        if self.fd is not None:
+            fd, self.fd = self.fd, None
             try:
-                os.remove(self.path)
-            except OSError as e:
-                if e.errno != errno.ENOENT:
-                    raise
+                if os.fstat(fd).st_ino == os.stat(self.path).st_ino:
+                    os.remove(self.path)
+            except FileNotFoundError:
+                pass
+            finally:
+                os.close(fd)
 
     def __enter__(self):
         return self.acquire()

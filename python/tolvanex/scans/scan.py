@@ -29,11 +29,12 @@ import time
 
 from . import exact_points, slurm_scan
 from .. import __version__
+from ..atomic import replaced_whole
 from .cases import Cases
 from ..errors import InvalidValue, OutputExists, TolvanexError
 from .execution import Executor
 from .grid import Grid
-from .lock import FolderBusy, ScanLock
+from .lock import LOCK_NAME, FolderBusy, ScanLock
 from .manifest import MANIFEST, read_manifest, write_manifest
 from ..model.parameters import Parameters
 from .progress import Progress
@@ -47,7 +48,7 @@ COMMANDS = "commands.txt"
 
 
 class ScanInterrupted(TolvanexError):
-    """SIGINT or SIGTERM stopped the scan; the summary was written."""
+    """SIGINT, SIGTERM or SIGHUP stopped the scan; the summary was written."""
 
     def __init__(self, signum: int, table):
         super().__init__(f"interrupted by {signal.Signals(signum).name}")
@@ -94,7 +95,7 @@ def _prepare_new(out: str, manifest: dict, points) -> None:
     write_manifest(out, manifest)
     if manifest["program"] == EXACT:
         return                                  # solved here: no commands
-    with open(os.path.join(out, COMMANDS), "w", encoding="utf-8") as f:
+    with replaced_whole(os.path.join(out, COMMANDS), errors="surrogateescape") as f:
         for p in points:
             f.write(rf.command_line(os.path.join(out, p.folder), manifest["program"],
                                     p.parameters.to_args()) + "\n")
@@ -143,8 +144,9 @@ def _unfinished(out: str, points) -> list:
 
 
 class _Signals:
-    """SIGINT and SIGTERM noted while runs go on (a SIGINT ignored at the
-    start stays ignored); only in the main thread, where Python allows it."""
+    """SIGINT, SIGTERM and SIGHUP (the terminal closed) noted while runs go
+    on (a signal ignored at the start stays ignored, as for a scan started
+    with nohup); only in the main thread, where Python allows it."""
 
     def __init__(self):
         self.received = None
@@ -152,13 +154,19 @@ class _Signals:
 
     def __enter__(self):
         if threading.current_thread() is threading.main_thread():
-            for signum in (signal.SIGINT, signal.SIGTERM):
+            for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
                 if signal.getsignal(signum) is not signal.SIG_IGN:
                     self.previous[signum] = signal.signal(signum, self._note)
         return self
 
     def _note(self, signum, frame):
         self.received = signum
+
+    @property
+    def for_runs(self) -> int | None:
+        """The signal to pass on to the runs: SIGHUP would kill a program
+        outright, so they get SIGTERM (they end after their current block)."""
+        return signal.SIGTERM if self.received == signal.SIGHUP else self.received
 
     def __exit__(self, *exc):
         for signum, handler in self.previous.items():
@@ -178,10 +186,11 @@ def _carry_out(out: str, points, pending, program: str, jobs: int, sequential: b
     the signal just before it starts the program)."""
     stop_file = os.path.join(out, STOP_FILE)
     folders = [os.path.join(out, p.folder) for p in pending]
-    commands = [rf.command_line(f, program, p.parameters.to_args(), stop_file)
+    owner = (os.getpid(), os.path.join(out, LOCK_NAME))      # no run starts once the scan is gone
+    commands = [rf.command_line(f, program, p.parameters.to_args(), stop_file, owner)
                 for f, p in zip(folders, pending)]
     executor = Executor(commands, jobs, sequential, os.path.join(out, ".commands-running.txt"),
-                        os.path.join(out, "joblog.txt"), say)
+                        os.path.join(out, "joblog.txt"), say if progress is not None else None)
     meter = Progress([os.path.join(out, p.folder) for p in points], progress) \
         if progress is not None else None
     forwarded = None
@@ -197,9 +206,9 @@ def _carry_out(out: str, points, pending, program: str, jobs: int, sequential: b
                 with open(stop_file, "w", encoding="ascii"):
                     pass
                 executor.stop()
-            if signals.received != forwarded:
-                forwarded = signals.received
-                say(f"{signal.Signals(forwarded).name}: stopping the runs after their "
+            if signals.for_runs != forwarded:
+                forwarded = signals.for_runs
+                say(f"{signal.Signals(signals.received).name}: stopping the runs after their "
                     "current block")
             running = [rf.signal_run(f, forwarded) for f in folders]
             going_on = going_on or any(running)
@@ -231,7 +240,7 @@ def _what_runs(program: str, points, slurm, dry_run: bool, traces: bool, say) ->
                            "file and flux_analysis.txt in every run folder anyway")
     for p in points:
         p.parameters.check_for_programs()
-    return find_program(program)
+    return rf.check_carried(find_program(program), "program")
 
 
 def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
@@ -253,9 +262,13 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     the same grid (`base` None: the recorded one): its finished runs are kept
     and the others emptied and run again.  `progress` is the stream of the
     progress line (None: none).  With `dry_run` the folders and commands.txt
-    are written and nothing runs (returns None).  SIGINT or SIGTERM stops the
+    are written and nothing runs (returns None).  `warn` gets the warnings
+    (default: standard error), and, unless `progress` is None, the notes
+    on how the runs are carried out.  SIGINT or SIGTERM stops the
     runs after their current block, writes the summary and raises
-    ScanInterrupted.
+    ScanInterrupted; so does SIGHUP (the runs get SIGTERM).  A run started
+    here checks before it starts that this process is alive and holds the
+    folder, so that none starts after the scan was killed outright.
 
     What runs (`tolvanex.runs.programs.study_program`): the exact engine
     (``engine="exact"``, the default: every point solved here, `jobs` at a
@@ -279,10 +292,13 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     ...      slurm=SlurmOptions(partition="short", max_parallel=50))   # doctest: +SKIP
     """
     say = warn or (lambda message: print(f"tolvanex-scan: {message}", file=sys.stderr))
+    tell = say if progress is not None else (lambda message: None)    # how, not what went wrong
     if slurm is not None:
         slurm.check()
         if dry_run:
             raise InvalidValue("a dry run submits nothing: leave out the Slurm options")
+    if out:
+        rf.check_carried(os.path.abspath(out), "scan folder")
     out = os.path.abspath(out) if out else tempfile.mkdtemp(prefix="tolvanex-scan-")
     if resume:
         recorded = read_manifest(out)
@@ -307,7 +323,7 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     manifest = _manifest(grid, points, program, args_file,
                          {**(record or {}), **({"traces": True} if traces else {})})
     os.makedirs(out, exist_ok=True)
-    with ScanLock(out, say), _Signals() as signals:
+    with _Signals() as signals, ScanLock(out, say):
         if resume:
             recorded = read_manifest(out)
             differs = _same_grid(recorded, manifest)
@@ -324,10 +340,10 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             manifest = {**recorded, **manifest}
             write_manifest(out, manifest)
             pending = _unfinished(out, points)
-            say(f"resuming {out}: {len(points) - len(pending)} of {len(points)} runs "
-                "finished" + ((", submitting the others" if slurm else
-                               ", solving the others" if program == EXACT else
-                               ", running the others") if pending else ""))
+            tell(f"resuming {out}: {len(points) - len(pending)} of {len(points)} runs "
+                 "finished" + ((", submitting the others" if slurm else
+                                ", solving the others" if program == EXACT else
+                                ", running the others") if pending else ""))
         else:
             _prepare_new(out, manifest, points)
             pending = points
@@ -336,14 +352,18 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
             if pruned:
                 say(PRUNING_NOTE)
             return None
+        lost = None
         if program == EXACT:
             exact_points.carry_out(out, points, pending, jobs, traces, progress, say, signals)
         elif slurm is not None and pending:
-            if not _on_slurm(out, manifest, points, pending, program, slurm, progress, say,
-                             signals):
-                if pruned:
-                    say(PRUNING_NOTE)
-                return None
+            try:
+                if not _on_slurm(out, manifest, points, pending, program, slurm, progress,
+                                 say, signals):
+                    if pruned:
+                        say(PRUNING_NOTE)
+                    return None
+            except slurm_scan.JobNotFollowed as e:
+                lost = e                        # the summary so far, then say so
         else:
             _carry_out(out, points, pending, program, jobs, sequential, progress, say, signals)
         table = summary(out)
@@ -351,7 +371,11 @@ def scan(base, vary=None, set=None, jobs: int = 2, program: str | None = None,
     if pruned:
         say(PRUNING_NOTE)
     if signals.received:
+        if lost:
+            say(str(lost))
         raise ScanInterrupted(signals.received, table)
+    if lost:
+        raise lost
     return table
 
 
@@ -365,15 +389,21 @@ def _on_slurm(out: str, manifest: dict, points, pending, program: str, options: 
     folders = [os.path.join(out, p.folder) for p in pending]
     commands = [rf.command_line(f, program, p.parameters.to_args(), stop_file)
                 for f, p in zip(folders, pending)]
-    slurm_scan.submit_runs(out, manifest, [p.folder for p in pending], commands, options, say)
+    slurm_scan.submit_runs(out, manifest, [p.folder for p in pending], commands, options,
+                           say if progress is not None else (lambda message: None))
     if not options.wait:
         return False
     try:
         slurm_scan.wait_for(out, manifest, [os.path.join(out, p.folder) for p in points],
                             stop_file, options, progress, signals, say)
-    finally:
+    except slurm_scan.JobNotFollowed:
+        raise                   # the stop file stays: a task of the job starts no further run
+    except BaseException:
         if os.path.exists(stop_file):
             os.remove(stop_file)
+        raise
+    if os.path.exists(stop_file):
+        os.remove(stop_file)
     return True
 
 
@@ -388,8 +418,16 @@ def collect(folder: str, warn=None):
     """
     folder = os.path.abspath(folder)
     read_manifest(folder)
-    with ScanLock(folder, warn):
-        busy = slurm_scan.job_in_queue(folder, read_manifest(folder))
+    say = warn or (lambda message: None)
+    with ScanLock(folder, say):
+        manifest = read_manifest(folder)
+        going = _processes_in([os.path.join(folder, r["folder"]) for r in manifest["runs"]])
+        if going:
+            where, pid = next(iter(going.items()))
+            say(f"{len(going)} run{'s' if len(going) != 1 else ''} still going on without "
+                f"this folder's scan (process {pid} in {where}): shown as running or killed "
+                "until they end")
+        busy = slurm_scan.job_in_queue(folder, manifest)
         table = summary(folder)
         write_summary(folder, table)
     if busy:

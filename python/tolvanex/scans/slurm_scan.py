@@ -28,11 +28,16 @@ import time
 
 from . import slurm_client as slurm
 from ..atomic import replaced_whole
+from ..errors import NotEnded
 from .lock import FolderBusy
 from .manifest import write_manifest
 from .progress import Progress
 from ..runs import folder as rf
 from .slurm_client import SlurmError, SlurmOptions
+
+class JobNotFollowed(NotEnded, RuntimeError):
+    """A wait stopped following its Slurm job, which may go on."""
+
 
 SLURM_DIR = "slurm"
 TASK_SCRIPT = "task.sh"
@@ -71,7 +76,7 @@ def last_job(manifest: dict) -> dict | None:
 
 
 def _write_text(path: str, text: str, mode: int = 0o644) -> None:
-    with replaced_whole(path, mode) as f:
+    with replaced_whole(path, mode, errors="surrogateescape") as f:
         f.write(text)
 
 
@@ -179,10 +184,12 @@ def wait_for(out: str, manifest: dict, folders: list[str], stop_file: str, optio
              progress, signals, say) -> None:
     """Follow the latest job of the scan until squeue no longer lists it,
     with the progress line of a local scan over `folders`, then mark it
-    ended.  When `signals` notes SIGINT or SIGTERM, `stop_file` is created
-    (a task about to start a run starts nothing) and the job is cancelled:
-    its runs end after their current block, and the wait goes on until the
-    job has left the queue.
+    ended.  When `signals` notes SIGINT, SIGTERM or SIGHUP, `stop_file` is
+    created (a task about to start a run starts nothing) and the job is
+    cancelled: its runs end after their current block, and the wait goes on
+    until the job has left the queue.  When scancel fails, or squeue cannot
+    answer many times in a row, the wait stops there (JobNotFollowed: the
+    job may go on).
 
     >>> wait_for("scans/ph", manifest, folders, "scans/ph/.stop", SlurmOptions(),
     ...          sys.stderr, signals, print)                   # doctest: +SKIP
@@ -193,14 +200,19 @@ def wait_for(out: str, manifest: dict, folders: list[str], stop_file: str, optio
     cancelled = False
     failures = 0
     ask_at = 0.0
-    while True:
+    lost = None
+    while lost is None:
         if signals.received and not cancelled:
             with open(stop_file, "w", encoding="ascii"):
                 pass
             cancelled = True
             say(f"{signal.Signals(signals.received).name}: cancelling Slurm job {ident}; its "
                 "runs end after their current block")
-            slurm.cancel(ident, cluster)
+            try:
+                slurm.cancel(ident, cluster)
+            except SlurmError as e:
+                lost = f"{e}: Slurm job {ident} may go on; cancel it with scancel {ident}"
+                break
             ask_at = 0.0
         now = time.monotonic()
         if now >= ask_at:
@@ -210,8 +222,8 @@ def wait_for(out: str, manifest: dict, folders: list[str], stop_file: str, optio
             except SlurmError as e:
                 failures += 1
                 if failures >= MAX_FAILED_QUESTIONS:
-                    raise
-                if failures == 1:
+                    lost = f"{e} ({failures} times in a row): Slurm job {ident} may still run"
+                elif failures == 1:
                     say(f"{e}; asking again")
             else:
                 failures = 0
@@ -222,5 +234,8 @@ def wait_for(out: str, manifest: dict, folders: list[str], stop_file: str, optio
         time.sleep(0.2)
     if meter:
         meter.update(final=True)
+    if lost:
+        raise JobNotFollowed(f"{lost}; the summary shows the runs ended so far (collect "
+                             "again once the job has ended)")
     job["ended"] = True
     write_manifest(out, manifest)

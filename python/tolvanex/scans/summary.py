@@ -36,7 +36,7 @@ from ..model.parameters import Parameters
 from ..runs import folder as rf
 from ..runs.file_format import FileFormatError
 from ..runs.folder import RunNotFound
-from ..runs.outcome import stop_without_trace
+from ..runs.outcome import ENDED_WELL, FAILED_STATE, NOT_ENDED_STATE, state, stop_without_trace
 from ..runs.programs import EXACT, program_label
 from ..runs.run import Run
 from . import exact_points
@@ -49,6 +49,8 @@ COLUMNS = (["program", "ended", "message", "end_time_s", "wanted_time_s"]
            + ["at_wanted_note", "t50_s", "t90_s", "initial_rate_mol_per_L_per_s",
               "iterations", "wall_s", "exit_status"])
 INTEGERS = ("iterations", "exit_status")
+#: The columns of numbers (what a picture of the summary can draw).
+NUMBERS = [c for c in COLUMNS if c.endswith(("_s", "_per_L", "_per_s")) or c in INTEGERS]
 
 
 def _wanted_of(entry: dict) -> float | None:
@@ -65,9 +67,10 @@ def metrics(run, row: dict) -> None:
     wanted = row["wanted_time_s"]
     row["end_time_s"] = run.end_time
     if wanted is not None and math.isfinite(wanted) and run.end_time >= wanted:
+        row["at_wanted_note"] = run.unresolved(wanted)
         values = run.at(max(wanted, 0.0))
         for label, column in AT_WANTED.items():
-            row[column] = float(values[label])
+            row[column] = float(values[label])      # NaN, an empty cell, when unresolved
     elif wanted is not None:
         row["at_wanted_note"] = (f"stopped at {run.end_time:g} s, before the wanted "
                                  f"{wanted:g} s ({run.stop.code})")
@@ -126,6 +129,35 @@ def summary(folder: str) -> pd.DataFrame:
     text = ["program", "ended", "message", "at_wanted_note"]
     table[text] = table[text].fillna("")
     return table
+
+
+def run_states(table: pd.DataFrame) -> pd.Series:
+    """Every row's state (`tolvanex.runs.outcome.state`): ``ended well``,
+    ``failed`` (so is a row whose exit status is not 0) or ``not ended``."""
+    states = table["ended"].map(state)
+    states[states.eq(ENDED_WELL) & table["exit_status"].fillna(0).ne(0)] = FAILED_STATE
+    return states
+
+
+def verdict(table: pd.DataFrame) -> tuple[int, list[str]]:
+    """The exit status a summary calls for (0 every run ended well, 1 one
+    failed, 3 one has not ended, which comes first: its failure may yet
+    be run again) and the lines that say why.
+
+    >>> t = pd.DataFrame({"ended": ["converted", "not run"], "exit_status": [0, None]})
+    >>> verdict(t)
+    (3, ['1 of 2 runs has not ended (not run, or running or killed)'])
+    """
+    states = run_states(table)
+    lines = []
+    not_ended, failed = int(states.eq(NOT_ENDED_STATE).sum()), int(states.eq(FAILED_STATE).sum())
+    if not_ended:
+        lines.append(f"{not_ended} of {len(table)} runs ha{'s' if not_ended == 1 else 've'} "
+                     "not ended (not run, or running or killed)")
+    if failed:
+        lines.append(f"{failed} of {len(table)} runs failed (see the columns ended and "
+                     "message of summary.csv)")
+    return (3 if not_ended else 1 if failed else 0), lines
 
 
 def write_summary(folder: str, table: pd.DataFrame | None = None) -> str:

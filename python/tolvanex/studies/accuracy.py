@@ -36,8 +36,10 @@ def leave_every_other_out(trace, enzyme: float) -> dict:
     left = [k for k in range(len(t)) if k not in set(keep)]
     out = {"rows": len(t), "P_error": 0.0, "P_error_time": math.nan, "any_error": 0.0,
            "any_species": ""}
+    guess = Interpolant(t[keep], values[keep])(t[left]) if left else np.empty((0, 1))
+    resolved = np.isfinite(guess).all(axis=1)     # none before the first row kept
+    guess, left = guess[resolved], [k for k, r in zip(left, resolved) if r]
     if left:
-        guess = Interpolant(t[keep], values[keep])(t[left])
         errors = np.abs(guess - values[left]) / enzyme
         p = list(trace.columns).index("P")
         worst = int(np.argmax(errors[:, p]))

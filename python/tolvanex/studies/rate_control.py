@@ -57,7 +57,7 @@ from .rate_plan import BASE_CASE, chosen_steps, step_plans, study_cases
 from ..runs import folder as rf
 from ..runs.file_format import FileFormatError
 from ..runs.folder import RunNotFound
-from ..runs.outcome import stop_without_trace
+from ..runs.outcome import NOT_ENDED_STATE, state, stop_without_trace
 from ..runs.programs import EXACT, FILES_DEFAULT
 from ..runs.run import Run
 from ..scans import exact_points
@@ -189,6 +189,9 @@ def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFra
     from ..plots.rate_control_chart import plot_rate_control
 
     table = rate_control_table(folder, metric)
+    if "not resolved by the rows" in table.attrs["base_note"]:
+        _say(warn)(f"the base run has no {table.attrs['metric']}: {table.attrs['base_note']}; "
+                   "choose a time after the runs' first rows")
     with replaced_whole(os.path.join(folder, TABLE)) as f:
         table.to_csv(f, na_rep="", lineterminator="\n")
     plot_rate_control(table, os.path.join(folder, PICTURE))
@@ -197,10 +200,11 @@ def write_study(folder: str, metric: str | None = None, warn=None) -> pd.DataFra
     return table
 
 
-def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | None]:
+def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | None, list]:
     """Every case's metric value and, where there is none, why; the base run
-    (a `tolvanex.Solution` for the exact engine's points, solved again)."""
-    values, base_run = {}, None
+    (a `tolvanex.Solution` for the exact engine's points, solved again); the
+    cases whose runs have not ended (not run, running or killed)."""
+    values, base_run, not_ended = {}, None, []
     exact = manifest.get("program") == EXACT
     for entry in manifest["runs"]:
         case = entry.get("values", {}).get("case")
@@ -211,6 +215,8 @@ def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | No
             except (rf.UnreadableFile, OSError) as e:
                 run, why = None, f"unreadable: {e}"
             values[case] = (math.nan, why) if run is None else m.value(run)
+            if run is None and state(why.split(":")[0]) == NOT_ENDED_STATE:
+                not_ended.append(case)
             if case == BASE_CASE:
                 base_run = run
             continue
@@ -223,14 +229,18 @@ def _load_values(folder: str, manifest: dict, m: Metric) -> tuple[dict, Run | No
                 values[case] = (math.nan, f"unreadable: {e}")
                 continue
             values[case] = (math.nan, m.why_none(stop))
+            if state(stop.code) == NOT_ENDED_STATE:
+                not_ended.append(case)
             continue
         except (OSError, rf.UnreadableFile, FileFormatError, ValueError, IndexError) as e:
             values[case] = (math.nan, f"unreadable: {e}")
             continue
         values[case] = m.value(run)
+        if state(run.stop.code) == NOT_ENDED_STATE:
+            not_ended.append(case)
         if case == BASE_CASE:
             base_run = run
-    return values, base_run
+    return values, base_run, not_ended
 
 
 def _row_gap(run: Run | None, time: float) -> float:
@@ -261,8 +271,10 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     ``sum_ok`` (None when it cannot be checked), ``missing`` (steps that may
     carry flux but have no X), ``failed`` (steps whose runs give no X),
     ``unchecked`` (why the rule cannot be
-    checked, "" when it can or when a derived row takes what it leaves) and
-    ``sum_message``.
+    checked, "" when it can or when a derived row takes what it leaves),
+    ``sum_message``, ``not_ended`` (the cases whose runs have not ended:
+    not run, or running or killed) and ``base_note`` (why the base run has
+    no metric, "" when it has one).
 
     >>> t = rate_control_table("studies/mera")                  # doctest: +SKIP
     >>> t.loc[[1, 23], ["equation", "X"]]                        # doctest: +SKIP
@@ -278,7 +290,7 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
     base = Parameters.from_args(manifest["base_args"], check=False).replace(
         **{k: v for k, v in manifest.get("set", {}).items() if k in CONDITIONS})
     plans = step_plans(base, recorded["delta"], recorded.get("steps"))
-    values, base_run = _load_values(folder, manifest, m)
+    values, base_run, not_ended = _load_values(folder, manifest, m)
     run_folders = {e.get("values", {}).get("case"): e["folder"] for e in manifest["runs"]}
     base_value, base_reason = values.get(BASE_CASE, (math.nan, "no base run"))
     rows = []
@@ -315,6 +327,8 @@ def rate_control_table(folder: str, metric: str | None = None) -> pd.DataFrame:
         getattr(base_run, "folder", None) or "")
     table.attrs.update(metric=m.name, delta_kcal_per_mol=delta,
                        program=manifest.get("program"), base_value=base_value,
+                       base_note=base_reason,
+                       not_ended=not_ended,
                        folder=os.path.abspath(folder),
                        args_file=manifest.get("args_file"))
     return table
@@ -332,7 +346,8 @@ def _sum_rule(table, plans, m: Metric, expected: float, base_reason: str, gap: f
     failed = [p.step.number for p in plans
               if p.differentiated and math.isnan(table.loc[p.step.number, "X"])]
     rule = ("1" if not m.is_rate else
-            f"T·P'(T)/P(T) of the base run at T = {m.time_s:g} s, {expected:.4g}")
+            f"T·P'(T)/P(T) of the base run at T = {m.time_s:g} s"
+            + (f", {expected:.4g}" if math.isfinite(expected) else ""))
     derived = [p.step.number for p in plans if p.derived]
     ok, message, unchecked = None, "", ""
     if left_out:

@@ -29,14 +29,11 @@ import re
 from ..errors import InvalidValue
 from ..model.mechanism import CALORIES_TO_JOULES, GAS_CONSTANT, TEMPERATURE
 from ..model.parameters import is_whole_number, atof
+from ..runs.outcome import ENDED_WELL, state
 
 #: ln k per kcal/mol of barrier at 298 K: 4184 / (8.314 · 298), about 1.6887.
 PER_KCAL = CALORIES_TO_JOULES / (GAS_CONSTANT * TEMPERATURE)
 
-#: Stop codes after which a run's values are not taken (`tolvanex.runs.outcome`).
-FAILED_STOPS = ("negative concentration", "interrupted", "failed", "running or killed",
-                "not run", "no trace rows", "incomplete trace file", "unreadable",
-                "stopped before the wanted time", "time stood still")
 
 
 def degree_of_rate_control(lowered: float, raised: float, delta: float,
@@ -117,14 +114,19 @@ class Metric:
         >>> Metric.parse("t90").value(Run.load("studies/mera/001_base"))   # doctest: +SKIP
         (0.09366601405849977, '')
         """
-        if any(run.stop.code.startswith(c) for c in FAILED_STOPS):
+        if state(run.stop.code) != ENDED_WELL:
             return math.nan, self.why_none(run.stop)
         if self.is_rate:
             if run.end_time < self.time_s:
                 return math.nan, (f"P@{self.time_s:g} s not available: the run ended "
                                   f"({run.stop.code}) at {run.end_time:.4g} s")
+            if run.unresolved(self.time_s):
+                return math.nan, f"P@{run.unresolved(self.time_s)}"
             return float(run.at(self.time_s)["P"]), ""
         t = run.time_to(self.fraction)
+        if math.isnan(t) and run.trace["P"].iloc[-1] >= self.fraction * run.enzyme:
+            return math.nan, (f"{self.name} reached before the run's first row after time 0 "
+                              f"({run.first_row_time:.4g} s): not resolved by the rows")
         if math.isnan(t):
             share = float(run.trace["P"].iloc[-1]) / run.enzyme
             return math.nan, (f"{self.name} not reached: the run ended ({run.stop.code}) at "
