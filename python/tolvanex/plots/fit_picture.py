@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import numpy as np
 
-from .run_picture import TAB10
+from .run_picture import TAB20
 
 CURVE_POINTS = 200
 
@@ -34,7 +34,7 @@ def draw_fit(result, k: int, path: str, dpi: int = 100) -> str:
                                       gridspec_kw={"height_ratios": [3, 1]})
     bars = "sigma from the data" if d.weighted else "estimated sigma"
     for j, o in enumerate(d.observables):
-        colour = TAB10[j % len(TAB10)]
+        colour = TAB20[0][j % len(TAB20[0])]
         top.errorbar(d.times, d.values[:, j] / d.scales[j] * scales[j],
                      yerr=sigma[:, j] * scales[j], fmt="o", ms=4, color=colour, capsize=2,
                      label=f"{o.column} (bars: {bars})")

@@ -34,11 +34,11 @@ from ...model.parameters import Parameters
 from ...runs import folder as rf
 from ...runs.file_format import FileFormatError
 from ...runs.folder import RunNotFound
-from ...runs.outcome import stop_without_trace
+from ...runs.outcome import ENDED_WELL, state, stop_without_trace
 from ...runs.run import Run
 from ...scans.manifest import MANIFEST, NotAScan, read_manifest
 from ...scans.scan import collect, scan
-from ..rate_metric import FAILED_STOPS, Metric
+from ..rate_metric import Metric
 from .barrier_shares import GROUPINGS, barrier_shares, evaluations
 from .error_model import ErrorModel, Factor
 from .exact_values import (CENSORED, FAILED, REACHED, ExactValues, Meter, reached_at_base,
@@ -306,7 +306,7 @@ def _run_value(path: str, m: Metric) -> tuple[float, int, str]:
     value, why = m.value(run)
     if not math.isnan(value):
         return value, REACHED, ""
-    failed = m.is_rate or any(run.stop.code.startswith(c) for c in FAILED_STOPS)
+    failed = m.is_rate or state(run.stop.code) != ENDED_WELL
     return math.nan, FAILED if failed else CENSORED, why
 
 
