@@ -12,9 +12,10 @@ import numpy as np
 from scipy.integrate import solve_ivp
 from scipy.optimize import brentq
 
-from common import EXAMPLES_DIR, TOOLS_DIR, TempDir
+from common import EXAMPLES_DIR, TOOLS_DIR, TempDir, run_here
 from tolvanex.model.exact import RateEquations, STATE
 from tolvanex.model.solution import solve
+from tolvanex.cli.export import main as export_main
 from tolvanex.export.sbml import problems
 from tolvanex.model.parameters import Parameters
 
@@ -87,8 +88,9 @@ class SbmlOde:
 
 
 def export(*words):
-    return subprocess.run([EXPORT] + [str(w) for w in words], capture_output=True, text=True,
-                          timeout=60)
+    """The tool in this process (its face, tools/tolvanex-export, is run for
+    real below and by the version test)."""
+    return run_here(export_main, *words)
 
 
 class SbmlExport(TempDir):
@@ -186,7 +188,8 @@ class SbmlExport(TempDir):
                 self.assertEqual(result.stderr.count("\n"), 1)
                 self.assertIn(message, result.stderr)
         self.assertEqual(os.listdir(folder), [])
-        result = export(mera, "--sbml", "-")
+        result = subprocess.run([EXPORT, mera, "--sbml", "-"], capture_output=True, text=True,
+                                timeout=60)
         self.assertTrue(result.stdout.startswith("<?xml"))
 
 
