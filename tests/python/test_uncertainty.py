@@ -239,6 +239,11 @@ class Command(TempDir):
                             progress=None).samples
         np.testing.assert_array_equal(s.filter(like="barrier").to_numpy(),
                                       exact.filter(like="barrier").to_numpy()[:2])
+        # A run that has not ended (its exit status lost) is not a success: status 3.
+        os.remove(os.path.join(out, "002_sample02", "exit-status"))
+        lost = run_here(uncertainty_main, "--collect", out, "--no-progress")
+        self.assertEqual(lost.returncode, 3, lost.stderr)
+        self.assertIn("1 run of the study has not ended", lost.stderr)
 
 
 if __name__ == "__main__":

@@ -68,6 +68,27 @@ def output_closed(prog: str) -> int:
     return CLOSED_PIPE
 
 
+def warner(prog: str):
+    """A tool's `warn(message)`: one line on standard error, named."""
+    return lambda message: print(f"{prog}: {message}", file=sys.stderr)
+
+
+def resumable(prog: str, check, run):
+    """The work of a study tool whose runs go in a folder (``--out`` or
+    ``--resume``): ``check(args)``, then ``run(args)`` for its status; a
+    signal that stopped the runs is told with the command that finishes
+    them."""
+    def work(args) -> int:
+        check(args)
+        try:
+            return run(args)
+        except ScanInterrupted as e:
+            print(f"{prog}: {e}; resume with {prog} --resume {args.resume or args.out or 'DIR'}",
+                  file=sys.stderr)
+            return exit_status(e)
+    return work
+
+
 def main(prog: str, parser, work, argv=None) -> int:
     """Run a tool: parse `argv` (default: the command line) with `parser`,
     call ``work(args)`` for its status, and map what ends it to an exit

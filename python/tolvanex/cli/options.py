@@ -86,6 +86,19 @@ def name_value_pairs(items: list[str], option: str) -> dict:
     return pairs
 
 
+def add_study_folder_options(parser: argparse.ArgumentParser, *, resume: str, collect: str,
+                             dry_run: str) -> None:
+    """Add what a study whose runs go in a scan folder shares: --resume DIR,
+    --collect DIR, --dry-run, --no-progress and the Slurm options; the
+    help texts of the first three are the tool's."""
+    parser.add_argument("--resume", metavar="DIR", help=resume)
+    parser.add_argument("--collect", metavar="DIR", help=collect)
+    parser.add_argument("--dry-run", action="store_true", help=dry_run)
+    parser.add_argument("--no-progress", action="store_true",
+                        help="no progress line, nor notes on how the runs are carried out")
+    add_slurm_options(parser)
+
+
 _NEEDING_SLURM = (("partition", "--partition"), ("time", "--time"),
                   ("max_parallel", "--max-parallel"), ("runs_per_task", "--runs-per-task"),
                   ("sbatch_arg", "--sbatch-arg"), ("wait", "--wait"))

@@ -36,12 +36,11 @@ from ..studies.rate_control import (TABLE, PICTURE, collect_rate_control, rate_c
                             resume_rate_control)
 from . import command
 from ..model import mechanism
-from .options import (ArgumentParser, UsageError, add_slurm_options, name_value_pairs,
+from .options import (ArgumentParser, UsageError, add_study_folder_options, name_value_pairs,
                       slurm_options)
 from ..plots.rate_control_chart import step_label
 from ..runs.programs import EXACT
 from ..scans.manifest import read_manifest
-from ..scans.scan import ScanInterrupted
 from ..scans.slurm_scan import last_job
 from ..studies.rate_metric import Metric
 
@@ -84,20 +83,15 @@ def parser() -> argparse.ArgumentParser:
                         "fluxes: the degrees of another mechanism), or a path")
     p.add_argument("--out", metavar="DIR",
                    help="study folder, must not hold a scan (default: rate-control-NAME)")
-    p.add_argument("--resume", metavar="DIR", help="run what is not finished in a study folder")
-    p.add_argument("--collect", metavar="DIR",
-                   help="tables of a study whose runs were carried out elsewhere, or again "
-                        "with another --metric of the same runs")
-    p.add_argument("--dry-run", action="store_true",
-                   help="write the run folders and commands.txt only (then --collect)")
-    p.add_argument("--no-progress", action="store_true",
-                   help="no progress line, nor notes on how the runs are carried out")
-    add_slurm_options(p)
+    add_study_folder_options(
+        p, resume="run what is not finished in a study folder",
+        collect="tables of a study whose runs were carried out elsewhere, or again with "
+                "another --metric of the same runs",
+        dry_run="write the run folders and commands.txt only (then --collect)")
     return p
 
 
-def warn(message: str) -> None:
-    print(f"{PROG}: {message}", file=sys.stderr)
+warn = command.warner(PROG)
 
 
 def _check(args) -> None:
@@ -168,15 +162,6 @@ def report(table) -> str:
     return "\n".join(lines)
 
 
-def _main(args) -> int:
-    _check(args)
-    try:
-        return _run(args)
-    except ScanInterrupted as e:
-        warn(f"{e}; resume with {PROG} --resume {args.resume or args.out or 'DIR'}")
-        return command.exit_status(e)
-
-
 def _run(args) -> int:
     progress = None if args.no_progress else sys.stderr
     slurm = slurm_options(args)
@@ -225,4 +210,4 @@ def main(argv=None) -> int:
     >>> main(["--delta", "-1", "examples/mera.args"])
     2
     """
-    return command.main(PROG, parser(), _main, argv)
+    return command.main(PROG, parser(), command.resumable(PROG, _check, _run), argv)

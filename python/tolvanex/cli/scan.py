@@ -111,8 +111,7 @@ def parser() -> argparse.ArgumentParser:
     return p
 
 
-def warn(message: str) -> None:
-    print(f"{PROG}: {message}", file=sys.stderr)
+warn = command.warner(PROG)
 
 
 def _main(args) -> int:

@@ -26,10 +26,10 @@ import os
 import sys
 
 from . import command
-from .options import ArgumentParser, UsageError, add_slurm_options, name_value_pairs, slurm_options
+from .options import (ArgumentParser, UsageError, add_study_folder_options, name_value_pairs,
+                      slurm_options)
 from ..model.parameters import Parameters
 from ..scans.manifest import read_manifest
-from ..scans.scan import ScanInterrupted
 from ..scans.slurm_scan import last_job
 from ..studies.uncertainty.study import (SAMPLE_CAP, collect_uncertainty, resume_uncertainty,
                                          uncertainty)
@@ -92,19 +92,14 @@ def parser() -> argparse.ArgumentParser:
     r.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
                    help="solves or runs at a time (default: %(default)s)")
     p.add_argument("--out", metavar="DIR", help="study folder (default: uncertainty-NAME)")
-    p.add_argument("--resume", metavar="DIR",
-                   help="run what is not finished in a study made with --program")
-    p.add_argument("--collect", metavar="DIR",
-                   help="the outputs of a study whose runs were carried out elsewhere")
-    p.add_argument("--dry-run", action="store_true",
-                   help="with --program: write the run folders and commands.txt only")
-    p.add_argument("--no-progress", action="store_true", help="no progress line")
-    add_slurm_options(p)
+    add_study_folder_options(
+        p, resume="run what is not finished in a study made with --program",
+        collect="the outputs of a study whose runs were carried out elsewhere",
+        dry_run="with --program: write the run folders and commands.txt only")
     return p
 
 
-def warn(message: str) -> None:
-    print(f"{PROG}: {message}", file=sys.stderr)
+warn = command.warner(PROG)
 
 
 def _check(args) -> None:
@@ -125,15 +120,6 @@ def _check(args) -> None:
         raise UsageError("give --engine exact or --program, not both")
     if args.jobs < 1:
         raise UsageError("--jobs must be at least 1")
-
-
-def _main(args) -> int:
-    _check(args)
-    try:
-        return _run(args)
-    except ScanInterrupted as e:
-        warn(f"{e}; resume with {PROG} --resume {args.resume or args.out or 'DIR'}")
-        return command.exit_status(e)
 
 
 def _run(args) -> int:
@@ -175,6 +161,11 @@ def _run(args) -> int:
     print(found.summary())
     if found.result.get("job_in_queue"):
         return 3
+    if found.result.get("not_ended"):
+        n = found.result["not_ended"]
+        warn(f"{n} run{'s' if n != 1 else ''} of the study ha{'s' if n == 1 else 've'} not "
+             f"ended (not run, or running or killed); {PROG} --resume {found.folder} runs them")
+        return 3
     return 1 if found.result["failed"] else 0
 
 
@@ -185,4 +176,4 @@ def main(argv=None) -> int:
     >>> main(["examples/mera.args", "--sigma", "-1"])
     2
     """
-    return command.main(PROG, parser(), _main, argv)
+    return command.main(PROG, parser(), command.resumable(PROG, _check, _run), argv)

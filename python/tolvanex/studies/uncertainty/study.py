@@ -34,7 +34,7 @@ from ...model.parameters import Parameters
 from ...runs import folder as rf
 from ...runs.file_format import FileFormatError
 from ...runs.folder import RunNotFound
-from ...runs.outcome import ENDED_WELL, state, stop_without_trace
+from ...runs.outcome import ENDED_WELL, NOT_ENDED_STATE, state, stop_without_trace
 from ...runs.run import Run
 from ...scans.manifest import MANIFEST, NotAScan, read_manifest
 from ...scans.scan import collect, scan
@@ -333,6 +333,18 @@ def write_study(folder: str, jobs: int | None = None, progress=sys.stderr,
     jobs = jobs or os.cpu_count() or 1
     exact_v, exact_states, _ = values.many(barriers, jobs)
     program = manifest.get("program") or ""
-    return _finish(folder, base, m, model, settings, errors, barriers, v, states,
-                   [f[2] for f in found], values, jobs, progress, program,
-                   (exact_v, exact_states), [e["folder"] for e in entries])
+    found_study = _finish(folder, base, m, model, settings, errors, barriers, v, states,
+                          [f[2] for f in found], values, jobs, progress, program,
+                          (exact_v, exact_states), [e["folder"] for e in entries])
+    found_study.result["not_ended"] = sum(_not_ended(os.path.join(folder, e["folder"]))
+                                          for e in entries)
+    return found_study
+
+
+def _not_ended(path: str) -> bool:
+    """Whether the run in `path` has not ended: never run, or running or
+    killed before it recorded its exit status."""
+    try:
+        return state(stop_without_trace(path, rf.read_exit_status(path)).code) == NOT_ENDED_STATE
+    except rf.UnreadableFile:
+        return False
