@@ -48,7 +48,7 @@ def draw_fit(result, k: int, path: str, dpi: int = 100) -> str:
     bottom.set_ylabel("(model − data) / σ")
     bottom.set_xlabel("time (s)")
     shown = ", ".join(f"{n} = {x:.2f}" for n, x in zip(p.names, result.optimum.theta))
-    top.set_title(f"{d.name}: fit of {shown} kcal/mol", fontsize=10)
+    top.set_title(f"{d.name}: fit of {shown} kcal/mol (exact engine)", fontsize=10)
     top.legend(fontsize=8)
     fig.tight_layout()
     try:

@@ -8,6 +8,7 @@ Sobol first-order and total with their 95 % intervals)."""
 from __future__ import annotations
 
 import math
+import os
 
 import numpy as np
 
@@ -102,7 +103,8 @@ def plot_uncertainty(found, path: str, dpi: int = 100) -> None:
         _histogram(left, found)
         _bars(right, found)
         spread = "" if r["factor"] is None else f", × {r['factor']:.3g} per σ"
-        figure.suptitle(f"{r['metric']}: {r['samples']} samples{spread} — "
+        engine = "exact engine" if r["engine"] == "exact" else os.path.basename(r["engine"])
+        figure.suptitle(f"{r['metric']} ({engine}): {r['samples']} samples{spread} — "
                         f"{r['settings']['description']}", fontsize=10)
         figure.tight_layout()
         figure.savefig(path, dpi=dpi)
